@@ -1,0 +1,15 @@
+// What the device says for the user: error reports and trace text.
+#pragma once
+
+#include <string>
+
+// Prints the device's error report as one line on standard error:
+// "Error <current directory>\<current_file_name> <message>". Everything up
+// to the blank shows before the payload is read; the message is the
+// payload after its first comma (all of it when it has none), byte for
+// byte. Nothing after the payload's 0 byte is read. Throws LinkLost.
+void print_error_report(int port, const std::string& current_file_name);
+
+// Copies trace text to standard error byte by byte as it arrives, up to
+// its 0 byte; adds nothing. Throws LinkLost.
+void print_trace_text(int port);

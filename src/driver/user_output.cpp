@@ -1,0 +1,39 @@
+#include "user_output.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+// Whether standard error stands at the start of a line, so that a message
+// of ours never lands in the middle of the device's text.
+bool at_line_start = true;
+
+} // namespace
+
+void write_to_user(const char* data, std::size_t size) {
+    if (size == 0) {
+        return;
+    }
+    at_line_start = data[size - 1] == '\n';
+    while (size > 0) {
+        const ssize_t written = write(STDERR_FILENO, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void write_to_user(const std::string& text) {
+    write_to_user(text.data(), text.size());
+}
+
+void tell_user(const std::string& message) {
+    const std::string line = (at_line_start ? "" : "\n") + std::string("lorvrc: ") + message + "\n";
+    write_to_user(line);
+}

@@ -1,0 +1,14 @@
+// Everything the tool prints goes to standard error, unbuffered, so text
+// shows the moment it is written, even while the tool then waits.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Writes bytes to standard error as they are; failures are ignored.
+void write_to_user(const char* data, std::size_t size);
+void write_to_user(const std::string& text);
+
+// Prints "lorvrc: <message>" and a newline on a line of its own: when the
+// last byte written was not a newline, a newline comes first.
+void tell_user(const std::string& message);

@@ -1,0 +1,149 @@
+#include "serial_table.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct Speed {
+    std::int32_t baud;
+    speed_t constant;
+};
+
+// The speeds every POSIX-style serial driver knows, plus the two common
+// fast ones.
+constexpr Speed SPEEDS[] = {
+    {0, B0},         {50, B50},       {75, B75},       {110, B110},     {134, B134},
+    {150, B150},     {200, B200},     {300, B300},     {600, B600},     {1200, B1200},
+    {1800, B1800},   {2400, B2400},   {4800, B4800},   {9600, B9600},   {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
+// Raw channel: no break or parity marking, no stripping, no CR/LF mapping,
+// no software flow control on output, no output processing, no echo, no
+// line editing, no signals. Everything else stays as the device had it.
+void make_raw(termios* settings) {
+    settings->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                                ICRNL | IXON);
+    settings->c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    settings->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+}
+
+bool set_data_bits(termios* settings, SerialPort* slot, std::int32_t data_bits) {
+    switch (data_bits) {
+    case 5: settings->c_cflag |= CS5; slot->data_mask = 0x1F; return true;
+    case 6: settings->c_cflag |= CS6; slot->data_mask = 0x3F; return true;
+    case 7: settings->c_cflag |= CS7; slot->data_mask = 0x7F; return true;
+    case 8: settings->c_cflag |= CS8; slot->data_mask = 0xFF; return true;
+    default: return false;
+    }
+}
+
+bool set_speed(termios* settings, std::int32_t baud) {
+    for (const Speed& speed : SPEEDS) {
+        if (speed.baud == baud) {
+            cfsetispeed(settings, speed.constant);
+            cfsetospeed(settings, speed.constant);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool set_stop_bits(termios* settings, std::int32_t stop_bits) {
+    if (stop_bits == 1) {
+        settings->c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    } else if (stop_bits == 2) {
+        settings->c_cflag |= CSTOPB;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool set_parity(termios* settings, std::int32_t parity) {
+    switch (parity) {
+    case PARITY_NONE:
+        settings->c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+        settings->c_iflag &= ~static_cast<tcflag_t>(INPCK);
+        return true;
+    case PARITY_ODD:
+        settings->c_cflag |= PARENB | PARODD;
+        settings->c_iflag |= INPCK;
+        return true;
+    case PARITY_EVEN:
+        settings->c_cflag |= PARENB;
+        settings->c_cflag &= ~static_cast<tcflag_t>(PARODD);
+        settings->c_iflag |= INPCK;
+        return true;
+    default: return false;
+    }
+}
+
+// Applies the line parameters to settings read from the device.
+std::int32_t configure(termios* settings, SerialPort* slot, std::int32_t data_bits,
+                       std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
+                       std::uint8_t read_timeout) {
+    make_raw(settings);
+    if (!set_data_bits(settings, slot, data_bits)) {
+        return SERIAL_BAD_ARGUMENT;
+    }
+    settings->c_cflag |= CREAD | CLOCAL;
+    if (!set_speed(settings, baud) || !set_stop_bits(settings, stop_bits) ||
+        !set_parity(settings, parity)) {
+        return SERIAL_BAD_ARGUMENT;
+    }
+    settings->c_cc[VTIME] = read_timeout;
+    settings->c_cc[VMIN] = 0;
+    return SERIAL_OK;
+}
+
+// Every step after the device file is open; the descriptor is in slot->fd.
+std::int32_t open_steps(SerialPort* slot, std::int32_t data_bits, std::int32_t parity,
+                        std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout) {
+    termios settings{};
+    if (tcgetattr(slot->fd, &settings) != 0) {
+        return SERIAL_IO_ERROR;
+    }
+    std::int32_t result =
+        configure(&settings, slot, data_bits, parity, stop_bits, baud, read_timeout);
+    if (result != SERIAL_OK) {
+        return result;
+    }
+    if (tcflush(slot->fd, TCIOFLUSH) != 0 || tcsetattr(slot->fd, TCSANOW, &settings) != 0) {
+        return SERIAL_IO_ERROR;
+    }
+    return SERIAL_OK;
+}
+
+} // namespace
+
+std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t parity,
+                         std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout) {
+    std::int32_t result = SERIAL_OK;
+    SerialPort* slot = serial_detail::slot_for(port, &result);
+    if (slot == nullptr) {
+        return result;
+    }
+    serial_close(port);
+    // O_NOCTTY: the line must never become our controlling terminal, or a
+    // hang-up would kill us with SIGHUP before we could say what happened.
+    slot->fd = open(serial_device_path(port).c_str(), O_RDWR | O_NOCTTY);
+    if (slot->fd < 0) {
+        return SERIAL_IO_ERROR;
+    }
+    result = open_steps(slot, data_bits, parity, stop_bits, baud, read_timeout);
+    if (result != SERIAL_OK) {
+        // Keep the failing call's errno for the caller's message.
+        int saved_errno = errno;
+        close(slot->fd);
+        errno = saved_errno;
+        return result;
+    }
+    slot->is_open = 1;
+    slot->pushback = -1;
+    return SERIAL_OK;
+}

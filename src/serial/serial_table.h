@@ -1,0 +1,17 @@
+// Internal to the serial port module: the slot table and the argument
+// checks every operation starts with.
+#pragma once
+
+#include "serial.h"
+
+namespace serial_detail {
+
+// Runs serial_init on first use and checks the port number (taken as
+// unsigned, so -1 is as far out of range as 16). Returns the slot, or null
+// with *result set to SERIAL_BAD_ARGUMENT.
+SerialPort* slot_for(std::int32_t port, std::int32_t* result);
+
+// As slot_for, and also refuses a closed slot with SERIAL_NOT_OPEN.
+SerialPort* open_slot_for(std::int32_t port, std::int32_t* result);
+
+} // namespace serial_detail

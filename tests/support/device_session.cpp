@@ -1,0 +1,37 @@
+#include "device_session.h"
+
+#include <filesystem>
+#include <fstream>
+#include <stdlib.h>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string pattern = std::filesystem::temp_directory_path() / "lorvrc-test-XXXXXX";
+    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) {
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+}
+
+std::string TempDir::write_file(const std::string& name, const std::string& bytes) const {
+    const std::filesystem::path file = std::filesystem::path(path_) / name;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+    return file;
+}
+
+DeviceSession::DeviceSession(const std::vector<std::string>& args, int port,
+                             const std::string& directory) {
+    device.link_as_port(port);
+    tool = std::make_unique<ToolProcess>(tool_under_test(), args, directory);
+    start_sequence = device.receive_through_zero(milliseconds(3000));
+}
+
+} // namespace testing_support

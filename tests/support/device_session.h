@@ -1,0 +1,41 @@
+// The usual end-to-end set-up: a pseudo-terminal device on a port, the
+// tool started against it, and the start sequence already read.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pty_device.h"
+#include "tool_process.h"
+
+namespace testing_support {
+
+// A fresh temporary directory, removed with all it holds at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Writes `bytes` to path()/name (creating subdirectories); returns the path.
+    std::string write_file(const std::string& name, const std::string& bytes) const;
+
+  private:
+    std::string path_;
+};
+
+struct DeviceSession {
+    // Links `port` to a new pty, starts the tool with `args` in `directory`
+    // and reads the start sequence (through its 0 byte) into start_sequence.
+    explicit DeviceSession(const std::vector<std::string>& args, int port = 1,
+                           const std::string& directory = "");
+
+    PtyDevice device;
+    std::unique_ptr<ToolProcess> tool;
+    std::string start_sequence;
+};
+
+} // namespace testing_support

@@ -1,0 +1,55 @@
+// A pseudo-terminal standing in for a serial device: the tool (or the
+// serial module) opens the slave side through a link named like a port,
+// and the test plays the device on the master side.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace testing_support {
+
+using std::chrono::milliseconds;
+
+// Directory where port links live in the test build ("<dir>/ttyS<N>").
+std::string test_port_dir();
+
+class PtyDevice {
+  public:
+    PtyDevice();
+    ~PtyDevice();
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+
+    bool ok() const { return master_ >= 0; }
+    int master() const { return master_; }
+    const std::string& slave_path() const { return slave_path_; }
+
+    // Makes "<test_port_dir()>/ttyS<port>" point at this pty's slave.
+    void link_as_port(int port) const;
+
+    // Sends bytes to whoever holds the slave.
+    void send(const std::string& bytes) const;
+
+    // Reads until `count` bytes have come or `timeout` has passed; returns
+    // what came. Waits through moments when no one holds the slave open.
+    std::string receive(std::size_t count, milliseconds timeout) const;
+
+    // Reads through the first 0 byte (included in the result), or until
+    // `timeout` has passed.
+    std::string receive_through_zero(milliseconds timeout) const;
+
+    // Reads one file reply: "E" alone, or "O" through its closing 0 byte.
+    std::string receive_file_reply(milliseconds timeout) const;
+
+    // Reads until no byte has come for `quiet`, or `timeout` has passed.
+    std::string receive_until_quiet(milliseconds quiet, milliseconds timeout) const;
+
+    // Closes the master side: the far end hangs up.
+    void hang_up();
+
+  private:
+    int master_ = -1;
+    std::string slave_path_;
+};
+
+} // namespace testing_support

@@ -1,0 +1,57 @@
+// Runs the built tool as a child process with its standard error and
+// standard output captured, under a deadline.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace testing_support {
+
+using std::chrono::milliseconds;
+
+// Path of the tool built to open its ports in test_port_dir().
+std::string tool_under_test();
+
+class ToolProcess {
+  public:
+    // Starts `program` with `args` (argv[1] onwards) in `directory` (empty:
+    // the test's own), standard input from /dev/null. With `new_session`
+    // the child calls setsid first, so it has no controlling terminal.
+    ToolProcess(const std::string& program, const std::vector<std::string>& args,
+                const std::string& directory = "", bool new_session = false);
+    ~ToolProcess(); // kills the child if it still runs
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Waits for the child to end; on expiry kills it and returns nothing.
+    // Otherwise the exit status, or 128 + signal for a child killed by one.
+    std::optional<int> wait(milliseconds timeout);
+
+    // Waits until standard error holds `text`; true if it came in time.
+    bool wait_for_stderr(const std::string& text, milliseconds timeout);
+
+    std::string stderr_text();
+    std::string stdout_text();
+
+  private:
+    void drain();
+
+    pid_t pid_ = -1;
+    int stderr_fd_ = -1;
+    int stdout_fd_ = -1;
+    std::optional<int> status_;
+    std::mutex mutex_;
+    std::string stderr_;
+    std::string stdout_;
+    std::thread drainer_;
+};
+
+} // namespace testing_support
