@@ -24,6 +24,8 @@ bool open_port(int port) {
     if (result == SERIAL_BAD_ARGUMENT) {
         tell_user("there is no serial port " + std::to_string(port) +
                   "; port numbers go from 0 to " + std::to_string(SERIAL_PORT_COUNT - 1));
+    } else if (errno == EWOULDBLOCK) {
+        tell_user(serial_device_path(port) + " is in use by another program");
     } else {
         const int error = errno;
         tell_user("cannot open " + serial_device_path(port) + ": " + std::strerror(error));

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -104,6 +105,12 @@ std::int32_t configure(termios* settings, SerialPort* slot, std::int32_t data_bi
 // Every step after the device file is open; the descriptor is in slot->fd.
 std::int32_t open_steps(SerialPort* slot, std::int32_t data_bits, std::int32_t parity,
                         std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout) {
+    // Two programs reading one line each steal the other's bytes. Take the
+    // lock terminal programs take, before anything on the line is touched,
+    // so a refused open changes nothing.
+    if (flock(slot->fd, LOCK_EX | LOCK_NB) != 0) {
+        return SERIAL_IO_ERROR;
+    }
     termios settings{};
     if (tcgetattr(slot->fd, &settings) != 0) {
         return SERIAL_IO_ERROR;
