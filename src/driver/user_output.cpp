@@ -29,9 +29,7 @@ void write_to_user(const char* data, std::size_t size) {
     }
 }
 
-void write_to_user(const std::string& text) {
-    write_to_user(text.data(), text.size());
-}
+void write_to_user(const std::string& text) { write_to_user(text.data(), text.size()); }
 
 void tell_user(const std::string& message) {
     const std::string line = (at_line_start ? "" : "\n") + std::string("lorvrc: ") + message + "\n";

@@ -16,9 +16,9 @@ struct Speed {
 // The speeds every POSIX-style serial driver knows, plus the two common
 // fast ones.
 constexpr Speed SPEEDS[] = {
-    {0, B0},         {50, B50},       {75, B75},       {110, B110},     {134, B134},
-    {150, B150},     {200, B200},     {300, B300},     {600, B600},     {1200, B1200},
-    {1800, B1800},   {2400, B2400},   {4800, B4800},   {9600, B9600},   {19200, B19200},
+    {0, B0},         {50, B50},       {75, B75},         {110, B110},   {134, B134},
+    {150, B150},     {200, B200},     {300, B300},       {600, B600},   {1200, B1200},
+    {1800, B1800},   {2400, B2400},   {4800, B4800},     {9600, B9600}, {19200, B19200},
     {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
 
@@ -26,21 +26,35 @@ constexpr Speed SPEEDS[] = {
 // no software flow control on output, no output processing, no echo, no
 // line editing, no signals. Everything else stays as the device had it.
 void make_raw(termios* settings) {
-    settings->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                                ICRNL | IXON);
+    settings->c_iflag &=
+        ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     settings->c_oflag &= ~static_cast<tcflag_t>(OPOST);
     settings->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     settings->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
 }
 
+struct CharacterSize {
+    std::int32_t data_bits;
+    tcflag_t size_flag;
+    std::uint32_t mask;
+};
+
+constexpr CharacterSize CHARACTER_SIZES[] = {
+    {5, CS5, 0x1F},
+    {6, CS6, 0x3F},
+    {7, CS7, 0x7F},
+    {8, CS8, 0xFF},
+};
+
 bool set_data_bits(termios* settings, SerialPort* slot, std::int32_t data_bits) {
-    switch (data_bits) {
-    case 5: settings->c_cflag |= CS5; slot->data_mask = 0x1F; return true;
-    case 6: settings->c_cflag |= CS6; slot->data_mask = 0x3F; return true;
-    case 7: settings->c_cflag |= CS7; slot->data_mask = 0x7F; return true;
-    case 8: settings->c_cflag |= CS8; slot->data_mask = 0xFF; return true;
-    default: return false;
+    for (const CharacterSize& size : CHARACTER_SIZES) {
+        if (size.data_bits == data_bits) {
+            settings->c_cflag |= size.size_flag;
+            slot->data_mask = size.mask;
+            return true;
+        }
     }
+    return false;
 }
 
 bool set_speed(termios* settings, std::int32_t baud) {

@@ -16,9 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-std::string test_port_dir() {
-    return LORVRC_TEST_PORT_DIR;
-}
+std::string test_port_dir() { return LORVRC_TEST_PORT_DIR; }
 
 PtyDevice::PtyDevice() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -30,9 +28,7 @@ PtyDevice::PtyDevice() {
     slave_path_ = name != nullptr ? name : "";
 }
 
-PtyDevice::~PtyDevice() {
-    hang_up();
-}
+PtyDevice::~PtyDevice() { hang_up(); }
 
 void PtyDevice::link_as_port(int port) const {
     mkdir(test_port_dir().c_str(), 0755);

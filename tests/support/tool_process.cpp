@@ -37,9 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-std::string tool_under_test() {
-    return LORVRC_UNDER_TEST;
-}
+std::string tool_under_test() { return LORVRC_UNDER_TEST; }
 
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& directory, bool new_session) {
