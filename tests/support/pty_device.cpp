@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 std::string test_port_dir() { return LORVRC_TEST_PORT_DIR; }
 
 PtyDevice::PtyDevice() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         hang_up();
         return;
