@@ -32,6 +32,9 @@ void write_to_user(const char* data, std::size_t size) {
 void write_to_user(const std::string& text) { write_to_user(text.data(), text.size()); }
 
 void tell_user(const std::string& message) {
-    const std::string line = (at_line_start ? "" : "\n") + std::string("lorvrc: ") + message + "\n";
+    std::string line = at_line_start ? "" : "\n";
+    line += "lorvrc: ";
+    line += message;
+    line += '\n';
     write_to_user(line);
 }

@@ -30,6 +30,8 @@ class TempDir {
 struct DeviceSession {
     // Links `port` to a new pty, starts the tool with `args` in `directory`
     // and reads the start sequence (through its 0 byte) into start_sequence.
+    // The tool opens the port its arguments name (1 when none): `args` must
+    // name `port` when it is not 1.
     explicit DeviceSession(const std::vector<std::string>& args, int port = 1,
                            const std::string& directory = "");
 

@@ -30,11 +30,12 @@ PtyDevice::PtyDevice() {
 
 PtyDevice::~PtyDevice() { hang_up(); }
 
-void PtyDevice::link_as_port(int port) const {
+void PtyDevice::link_as_port(int port) {
     mkdir(test_port_dir().c_str(), 0755);
     const std::string link = test_port_dir() + "/ttyS" + std::to_string(port);
     unlink(link.c_str());
     symlink(slave_path_.c_str(), link.c_str());
+    links_.push_back(link);
 }
 
 void PtyDevice::send(const std::string& bytes) const {

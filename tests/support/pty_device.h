@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -24,8 +25,10 @@ class PtyDevice {
     int master() const { return master_; }
     const std::string& slave_path() const { return slave_path_; }
 
-    // Makes "<test_port_dir()>/ttyS<port>" point at this pty's slave.
-    void link_as_port(int port) const;
+    // Makes "<test_port_dir()>/ttyS<port>" point at this pty's slave. The
+    // link goes with the device: a stale one would point at whatever
+    // terminal gets this pty's number next.
+    void link_as_port(int port);
 
     // Sends bytes to whoever holds the slave.
     void send(const std::string& bytes) const;
@@ -50,6 +53,7 @@ class PtyDevice {
   private:
     int master_ = -1;
     std::string slave_path_;
+    std::vector<std::string> links_;
 };
 
 } // namespace testing_support
