@@ -37,10 +37,7 @@ std::string report_line(const std::string& directory, const std::string& file,
     return "Error " + directory + "\\" + file + " " + message + "\n";
 }
 
-std::string lost_line() {
-    return "lorvrc: lost the connection on " + test_port_dir() + "/ttyS" + std::to_string(PORT) +
-           "\n";
-}
+std::string lost_line() { return "lorvrc: lost the connection on " + port_path(PORT) + "\n"; }
 
 // Every byte value that can appear in a payload or in trace text.
 std::string every_nonzero_byte() {

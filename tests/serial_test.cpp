@@ -48,14 +48,6 @@ namespace {
 
 // ---- helpers -------------------------------------------------------------
 
-std::string port_link(int port) { return test_port_dir() + "/ttyS" + std::to_string(port); }
-
-void link_port_to(int port, const std::string& target) {
-    std::filesystem::create_directories(test_port_dir());
-    unlink(port_link(port).c_str());
-    ASSERT_EQ(symlink(target.c_str(), port_link(port).c_str()), 0);
-}
-
 // The descriptors this process has open, with the files they stand for.
 std::vector<std::pair<int, std::string>> open_fds() {
     std::vector<std::pair<int, std::string>> fds;
@@ -130,7 +122,7 @@ class SerialTest : public ::testing::Test {
     void TearDown() override {
         for (int port = kPort; port <= kClosedPort; ++port) {
             serial_close(port);
-            unlink(port_link(port).c_str());
+            unlink(port_path(port).c_str());
         }
     }
     PtyDevice device_;
@@ -370,9 +362,9 @@ using FailingDeviceFile = SerialTableTest<DeviceFileRow>;
 TEST_P(FailingDeviceFile, GivesInputOutputErrorWithErrnoAndNoLeak) {
     const DeviceFileRow& row = GetParam();
     TempDir dir;
-    unlink(port_link(kPort).c_str());
+    unlink(port_path(kPort).c_str());
     if (!row.target.empty()) {
-        link_port_to(kPort, row.target == "<dir>" ? dir.path() : row.target);
+        ASSERT_TRUE(link_port(kPort, row.target == "<dir>" ? dir.path() : row.target));
     }
     const BadParamsRow attempts[] = {{"good parameters", 8, PARITY_NONE, 1, 38400},
                                      {"9 data bits", 9, PARITY_NONE, 1, 38400},
@@ -457,7 +449,7 @@ TEST_F(SerialTest, CloseReleasesTheDeviceAndMayBeRepeated) {
 
 // Every operation on a port that is out of range or not open.
 TEST(SerialPortChecks, OutOfRangeAndClosedPorts) {
-    unlink(port_link(kClosedPort).c_str());
+    unlink(port_path(kClosedPort).c_str());
     using Call = std::int32_t (*)(std::int32_t port, char* buf);
     struct Operation {
         const char* name;

@@ -27,17 +27,6 @@ const milliseconds QUIET(200);
 
 const std::string USAGE = "Remote Control for Lorvan\nusage:\nlorvrc <program name>\n";
 
-std::string port_path(int port) { return test_port_dir() + "/ttyS" + std::to_string(port); }
-
-// Points the port's link at `target`; an empty target removes the link.
-void link_port(int port, const std::string& target) {
-    mkdir(test_port_dir().c_str(), 0755);
-    unlink(port_path(port).c_str());
-    if (!target.empty()) {
-        ASSERT_EQ(symlink(target.c_str(), port_path(port).c_str()), 0);
-    }
-}
-
 // True while the child has not ended; leaves it to ToolProcess to reap.
 bool still_running(const ToolProcess& tool) {
     siginfo_t info{};
@@ -190,13 +179,13 @@ class CannotOpen : public testing::TestWithParam<UnusablePort> {};
 
 TEST_P(CannotOpen, NamesTheDeviceAndTheReason) {
     const UnusablePort& c = GetParam();
-    link_port(c.port, c.target);
+    ASSERT_TRUE(link_port(c.port, c.target));
     ToolProcess tool(tool_under_test(), {"prog", std::to_string(c.port)});
     EXPECT_EQ(tool.wait(EXIT_DEADLINE), 1);
     EXPECT_EQ(tool.stderr_text(),
               "lorvrc: cannot open " + port_path(c.port) + ": " + c.reason + "\n");
     EXPECT_EQ(tool.stdout_text(), "");
-    link_port(c.port, "");
+    ASSERT_TRUE(link_port(c.port, ""));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,11 +202,11 @@ TEST(CannotOpen, UnreadableDevice) {
     TempDir dir;
     const std::string device = dir.write_file("ttyS", "");
     ASSERT_EQ(chmod(device.c_str(), 0), 0);
-    link_port(6, device);
+    ASSERT_TRUE(link_port(6, device));
     ToolProcess tool(tool_under_test(), {"prog", "6"});
     EXPECT_EQ(tool.wait(EXIT_DEADLINE), 1);
     EXPECT_EQ(tool.stderr_text(), "lorvrc: cannot open " + port_path(6) + ": Permission denied\n");
-    link_port(6, "");
+    ASSERT_TRUE(link_port(6, ""));
 }
 
 class PortOutOfRange : public testing::TestWithParam<int> {};

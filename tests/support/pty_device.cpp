@@ -18,6 +18,14 @@ using Clock = std::chrono::steady_clock;
 
 std::string test_port_dir() { return LORVRC_TEST_PORT_DIR; }
 
+std::string port_path(int port) { return test_port_dir() + "/ttyS" + std::to_string(port); }
+
+bool link_port(int port, const std::string& target) {
+    mkdir(test_port_dir().c_str(), 0755);
+    unlink(port_path(port).c_str());
+    return target.empty() || symlink(target.c_str(), port_path(port).c_str()) == 0;
+}
+
 PtyDevice::PtyDevice() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
@@ -31,11 +39,8 @@ PtyDevice::PtyDevice() {
 PtyDevice::~PtyDevice() { hang_up(); }
 
 void PtyDevice::link_as_port(int port) {
-    mkdir(test_port_dir().c_str(), 0755);
-    const std::string link = test_port_dir() + "/ttyS" + std::to_string(port);
-    unlink(link.c_str());
-    symlink(slave_path_.c_str(), link.c_str());
-    links_.push_back(link);
+    link_port(port, slave_path_);
+    links_.push_back(port_path(port));
 }
 
 void PtyDevice::send(const std::string& bytes) const {

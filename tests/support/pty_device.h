@@ -14,6 +14,13 @@ using std::chrono::milliseconds;
 // Directory where port links live in the test build ("<dir>/ttyS<N>").
 std::string test_port_dir();
 
+// The path the test build of the tool opens for a port: "<dir>/ttyS<port>".
+std::string port_path(int port);
+
+// Points port_path(port) at `target` (any file); an empty target only
+// removes the link. False when the link could not be made.
+bool link_port(int port, const std::string& target);
+
 class PtyDevice {
   public:
     PtyDevice();
