@@ -11,7 +11,7 @@ namespace {
 
 // A device that never ends its report must not grow us without limit;
 // 64 KiB is far more than any real report.
-constexpr std::size_t REPORT_KEEP = 64 * 1024;
+constexpr std::size_t REPORT_KEEP = std::size_t{64} * 1024;
 
 // Printed when the current directory cannot be fetched (it was removed).
 constexpr const char* UNKNOWN_DIRECTORY = "(unknown directory)";

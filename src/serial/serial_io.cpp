@@ -45,8 +45,8 @@ std::int32_t serial_puts(std::int32_t port, const char* text, std::int32_t line_
         return SERIAL_TOO_LONG;
     }
     char buffer[SERIAL_TEXT_MAX + 2 + 1];
-    std::memcpy(buffer, text, length);
-    std::strcpy(buffer + length, line_end_text(line_end));
+    std::strcpy(buffer, text);
+    std::strcat(buffer, line_end_text(line_end));
 
     std::int32_t result = SERIAL_OK;
     if (open_slot_for(port, &result) == nullptr) {

@@ -1,7 +1,9 @@
 #include "tool_process.h"
 
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +24,9 @@ using Clock = std::chrono::steady_clock;
     dup2(null_fd, STDIN_FILENO);
     dup2(out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
+    if (null_fd > STDERR_FILENO) {
+        close(null_fd); // the tool gets no descriptor a real run would not have
+    }
     if (!directory.empty() && chdir(directory.c_str()) != 0) {
         _exit(126);
     }
@@ -94,9 +99,11 @@ std::optional<int> ToolProcess::wait(milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!status_ && pid_ > 0) {
         int status = 0;
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        rusage usage{};
+        const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
         if (done == pid_) {
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            usage_ = usage;
             break;
         }
         if (Clock::now() >= deadline) {
@@ -133,6 +140,38 @@ std::string ToolProcess::stderr_text() {
 std::string ToolProcess::stdout_text() {
     std::lock_guard<std::mutex> lock(mutex_);
     return stdout_;
+}
+
+std::optional<long> ToolProcess::peak_rss_kib() const {
+    if (!usage_) {
+        return std::nullopt;
+    }
+    return usage_->ru_maxrss;
+}
+
+long ToolProcess::status_kib(const std::string& field) const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    const std::string prefix = field + ":";
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            return std::stol(line.substr(prefix.size()));
+        }
+    }
+    return -1;
+}
+
+int ToolProcess::open_descriptors() const {
+    DIR* fds = opendir(("/proc/" + std::to_string(pid_) + "/fd").c_str());
+    if (fds == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (const dirent* entry = readdir(fds)) {
+        count += entry->d_name[0] != '.' ? 1 : 0;
+    }
+    closedir(fds);
+    return count;
 }
 
 } // namespace testing_support

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 namespace testing_support {
@@ -41,6 +42,18 @@ class ToolProcess {
     std::string stderr_text();
     std::string stdout_text();
 
+    // Peak resident memory in KiB (ru_maxrss), known once wait() has seen
+    // the child end; nothing before. The kernel carries the figure over an
+    // exec, so it is at least what the forked test process had resident:
+    // keep the test process small when this figure matters.
+    std::optional<long> peak_rss_kib() const;
+
+    // While the child runs: a "<field>:" line of /proc/<pid>/status in KiB
+    // (e.g. "VmRSS", "VmHWM"), and the number of descriptors it has open.
+    // -1 when they cannot be read.
+    long status_kib(const std::string& field) const;
+    int open_descriptors() const;
+
   private:
     void drain();
 
@@ -48,6 +61,7 @@ class ToolProcess {
     int stderr_fd_ = -1;
     int stdout_fd_ = -1;
     std::optional<int> status_;
+    std::optional<rusage> usage_;
     std::mutex mutex_;
     std::string stderr_;
     std::string stdout_;
