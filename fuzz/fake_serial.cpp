@@ -10,7 +10,6 @@ namespace {
 struct Slot {
     bool open = false;
     std::uint32_t data_mask = 0xFF;
-    std::int32_t pushback = -1;
 };
 
 struct Line {
@@ -119,7 +118,6 @@ std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t
     }
     slot.open = true;
     slot.data_mask = 0xFFU >> (8 - data_bits);
-    slot.pushback = -1;
     return SERIAL_OK;
 }
 
@@ -159,11 +157,6 @@ std::int32_t serial_getc(std::int32_t port) {
     if (slot == nullptr) {
         return result;
     }
-    if (slot->pushback >= 0) {
-        const std::int32_t c = slot->pushback & 0xFF;
-        slot->pushback = -1;
-        return c;
-    }
     if (line.hung_up || line.position == line.size) {
         line.hung_up = true;
         return SERIAL_IO_ERROR;
@@ -172,36 +165,6 @@ std::int32_t serial_getc(std::int32_t port) {
         return SERIAL_NO_DATA;
     }
     return static_cast<std::int32_t>(line.data[line.position++] & slot->data_mask);
-}
-
-std::int32_t serial_gets(std::int32_t port, char* buf, std::int32_t size, std::int32_t retries) {
-    buf[0] = '\0';
-    std::int32_t count = 0;
-    while (count < size - 1) {
-        std::int32_t c = serial_getc(port);
-        for (std::int32_t reads = 1; c == SERIAL_NO_DATA && reads < retries; ++reads) {
-            c = serial_getc(port);
-        }
-        if (c < 0) {
-            return c;
-        }
-        if (c == '\r' || c == '\n') {
-            return SERIAL_OK;
-        }
-        buf[count++] = static_cast<char>(c);
-        buf[count] = '\0';
-    }
-    return SERIAL_OK;
-}
-
-std::int32_t serial_ungetc(std::int32_t port, std::int32_t c) {
-    std::int32_t result = SERIAL_OK;
-    Slot* slot = open_slot(port, &result);
-    if (slot == nullptr) {
-        return result;
-    }
-    slot->pushback = c;
-    return SERIAL_OK;
 }
 
 std::string serial_device_path(std::int32_t port) {

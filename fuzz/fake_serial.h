@@ -1,5 +1,6 @@
 // The serial module's stand-in for fuzzing. It is linked in place of the
-// real module and implements every operation of serial.h over memory: the
+// real module and implements the operations the session driver uses over
+// memory (serial_gets and serial_ungetc have no caller there): the
 // device's bytes come from a buffer, and every byte the tool sends is
 // recorded. When the buffer is used up the line counts as hung up, so every
 // run of the session ends.

@@ -36,18 +36,6 @@ constexpr std::size_t REPORT_KEEP = 64 * 1024;
 constexpr long PEAK_RSS_LIMIT_KIB = 8 * 1024;
 constexpr milliseconds REPLY_TIME(3000);
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
-#else
-constexpr bool SANITIZED = false;
-#endif
-
 std::size_t flood_bytes() {
     const char* text = std::getenv("LORVRC_BOUNDED_BYTES");
     return text != nullptr ? std::stoull(text) : DEFAULT_FLOOD_BYTES;
@@ -109,7 +97,7 @@ bool send_flood(const PtyDevice& device, char command, std::size_t count) {
 void expect_small_peak(ToolProcess& tool) {
     ASSERT_TRUE(tool.peak_rss_kib().has_value());
     std::printf("peak resident memory of the tool: %ld KiB\n", *tool.peak_rss_kib());
-    if (SANITIZED) {
+    if (UNDER_SANITIZERS) {
         return; // the sanitizers' own memory dwarfs the tool's
     }
     EXPECT_LT(*tool.peak_rss_kib(), PEAK_RSS_LIMIT_KIB);

@@ -29,18 +29,6 @@ constexpr milliseconds REPLY_TIME(3000);
 constexpr long RSS_TOLERANCE_KIB = 256;
 constexpr int EARLY_COMMANDS = 1000;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
-#else
-constexpr bool SANITIZED = false;
-#endif
-
 int size_from_environment(const char* name, int fallback) {
     const char* text = std::getenv(name);
     return text != nullptr ? std::stoi(text) : fallback;
@@ -185,7 +173,7 @@ TEST(Soak, OneLongSession) {
     EXPECT_GT(descriptors_at_start, 0);
     EXPECT_EQ(descriptors_at_end, descriptors_at_start);
     ASSERT_GT(early_rss_kib, 0);
-    if (!SANITIZED) { // the sanitizers hold freed memory back for a while
+    if (!UNDER_SANITIZERS) { // the sanitizers hold freed memory back for a while
         EXPECT_LE(end_rss_kib, early_rss_kib + RSS_TOLERANCE_KIB);
     }
     const int served = batches * CYCLE_LENGTH * CYCLES_PER_BATCH;

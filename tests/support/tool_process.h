@@ -16,6 +16,14 @@ namespace testing_support {
 
 using std::chrono::milliseconds;
 
+// Whether this build runs under the sanitizers, whose allocators hold
+// freed memory back: memory figures of the tool mean nothing there.
+#ifdef LORVRC_SANITIZED
+constexpr bool UNDER_SANITIZERS = true;
+#else
+constexpr bool UNDER_SANITIZERS = false;
+#endif
+
 // Path of the tool built to open its ports in test_port_dir().
 std::string tool_under_test();
 
