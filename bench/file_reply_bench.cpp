@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "device_charset.h"

@@ -179,6 +179,8 @@ TEST(FileReplies, NamesAreUsedAsReceivedWithTheRequestsExtension) {
     dir.write_file("\x91n.bas", "91"); // the device code of E9
     dir.write_file("twice.bas", "same\nfile");
     std::filesystem::create_directory(dir.path() + "/d.bas");
+    // Opening fails even for root: a link to itself, and a path through a file.
+    std::filesystem::create_symlink("loop.bas", dir.path() + "/loop.bas");
     const std::string absolute = elsewhere.write_file("abs/y.bas", "absolute");
     const std::string absolute_name = absolute.substr(0, absolute.size() - 4);
     // If the tool stopped reading the name early, the rest would be taken
@@ -194,6 +196,8 @@ TEST(FileReplies, NamesAreUsedAsReceivedWithTheRequestsExtension) {
         {"missing file", 'M', "nothing", "E"},
         {"missing .inc", 'I', "nothing", "E"},
         {"missing .app", 'A', "nothing", "E"},
+        {"link loop", 'M', "loop", "E"},
+        {"path through a file", 'M', "p.bas/x", "E"},
         {"served after a refusal", 'M', "p", reply_of_lines({"bas"})},
         {"extension already there", 'M', "prog.bas", reply_of_lines({"two"})},
         {"empty name", 'M', "", reply_of_lines({"dot bas"})},

@@ -1,5 +1,5 @@
-// Tests of the serial port module on pseudo-terminals. Ports 8 to 15 are
-// this binary's; the test fixture closes and unlinks them after each test.
+// Tests of the serial port module on pseudo-terminals. Ports 8, 9 and 15
+// are this binary's; the test fixture closes and unlinks them after each test.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -120,7 +120,7 @@ class SerialTest : public ::testing::Test {
         device_.link_as_port(kPort);
     }
     void TearDown() override {
-        for (int port = kPort; port <= kClosedPort; ++port) {
+        for (int port : {kPort, kOtherPort, kClosedPort}) {
             serial_close(port);
             unlink(port_path(port).c_str());
         }
@@ -263,9 +263,15 @@ TEST_P(Speed, SetsInputAndOutputSpeed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Serial, Speed,
-    ::testing::Values(SpeedRow{"0", 0, B0}, SpeedRow{"50", 50, B50}, SpeedRow{"1200", 1200, B1200},
-                      SpeedRow{"9600", 9600, B9600}, SpeedRow{"38400", 38400, B38400},
-                      SpeedRow{"57600", 57600, B57600}, SpeedRow{"115200", 115200, B115200}),
+    ::testing::Values(SpeedRow{"0", 0, B0}, SpeedRow{"50", 50, B50}, SpeedRow{"75", 75, B75},
+                      SpeedRow{"110", 110, B110}, SpeedRow{"134", 134, B134},
+                      SpeedRow{"150", 150, B150}, SpeedRow{"200", 200, B200},
+                      SpeedRow{"300", 300, B300}, SpeedRow{"600", 600, B600},
+                      SpeedRow{"1200", 1200, B1200}, SpeedRow{"1800", 1800, B1800},
+                      SpeedRow{"2400", 2400, B2400}, SpeedRow{"4800", 4800, B4800},
+                      SpeedRow{"9600", 9600, B9600}, SpeedRow{"19200", 19200, B19200},
+                      SpeedRow{"38400", 38400, B38400}, SpeedRow{"57600", 57600, B57600},
+                      SpeedRow{"115200", 115200, B115200}),
     name_of<SpeedRow>);
 
 struct FramingRow {
@@ -518,6 +524,19 @@ TEST_F(SerialTest, HangUpIsAnErrorAtOnceAndStaysOne) {
     EXPECT_LT(took.count(), 500);
     EXPECT_EQ(serial_getc(kPort), SERIAL_IO_ERROR);
     EXPECT_EQ(serial_putc(kPort, 'a'), SERIAL_IO_ERROR);
+    EXPECT_EQ(serial_puts(kPort, "ab", LINE_END_CR), SERIAL_IO_ERROR);
+}
+
+TEST_F(SerialTest, DescriptorClosedUnderTheReaderIsAnErrorNotATimeOut) {
+    ASSERT_EQ(open_8n1(kPort, 10), SERIAL_OK);
+    const std::vector<int> fds = fds_open_on(device_.slave_path());
+    ASSERT_EQ(fds.size(), 1U);
+    close(fds[0]);
+    EXPECT_EQ(serial_getc(kPort), SERIAL_IO_ERROR);
+    EXPECT_EQ(serial_putc(kPort, 'a'), SERIAL_IO_ERROR);
+    // The close fails on the dead descriptor, yet the slot ends up closed.
+    EXPECT_EQ(serial_close(kPort), SERIAL_IO_ERROR);
+    EXPECT_EQ(serial_getc(kPort), SERIAL_NOT_OPEN);
 }
 
 struct PushbackRow {

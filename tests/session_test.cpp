@@ -140,6 +140,35 @@ TEST(Session, WaitsThroughReadTimeOutsAndThenServes) {
     EXPECT_EQ(session.tool->stderr_text(), "");
 }
 
+// --- standard error unusable ------------------------------------------------
+
+class UnusableStderr : public testing::TestWithParam<ChildStderr> {};
+
+// With standard error closed the port could take its descriptor, and our
+// text would go down the line; with its reader gone a write could kill us.
+// Either way the device must be served exactly as always.
+TEST_P(UnusableStderr, DeviceIsServedExactly) {
+    TempDir dir;
+    dir.write_file("prog.bas", std::string(400, 'x') + "\nB");
+    PtyDevice device;
+    device.link_as_port(1);
+    ToolProcess tool(tool_under_test(), {"prog"}, dir.path(), false, GetParam());
+    ASSERT_EQ(device.receive_through_zero(milliseconds(3000)), "Cprog\0"s);
+
+    device.send("Thello\0Mprog\0"s);
+    EXPECT_EQ(device.receive_file_reply(milliseconds(3000)), "OB\r\0"s);
+    device.send("O");
+    EXPECT_EQ(tool.wait(EXIT_DEADLINE), 0);
+    EXPECT_EQ(device.receive_until_quiet(QUIET, QUIET), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, UnusableStderr,
+                         testing::Values(ChildStderr::closed, ChildStderr::broken_pipe),
+                         [](const testing::TestParamInfo<ChildStderr>& info) {
+                             return std::string(info.param == ChildStderr::closed ? "closed"
+                                                                                  : "broken_pipe");
+                         });
+
 // --- the device hangs up ----------------------------------------------------
 
 class HangUp : public testing::TestWithParam<bool> {};
@@ -190,9 +219,10 @@ TEST_P(CannotOpen, NamesTheDeviceAndTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ports, CannotOpen,
-    testing::Values(UnusablePort{"missing", 7, "", "No such file or directory"},
-                    UnusablePort{"not_a_terminal", 5, "/dev/null",
-                                 "Inappropriate ioctl for device"}),
+    testing::Values(
+        UnusablePort{"missing", 7, "", "No such file or directory"},
+        UnusablePort{"not_a_terminal", 5, "/dev/null", "Inappropriate ioctl for device"},
+        UnusablePort{"link_loop", 4, port_path(4), "Too many levels of symbolic links"}),
     [](const testing::TestParamInfo<UnusablePort>& info) { return std::string(info.param.what); });
 
 TEST(CannotOpen, UnreadableDevice) {

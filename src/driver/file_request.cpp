@@ -15,7 +15,8 @@ const char* extension_for(int command) {
     switch (command) {
     case 'M': return ".bas";
     case 'I': return ".inc";
-    default: return ".app";
+    case 'A': return ".app";
+    default: return "";
     }
 }
 

@@ -7,7 +7,10 @@
 // "Error <current directory>\<current_file_name> <message>". Everything up
 // to the blank shows before the payload is read; the message is the
 // payload after its first comma (all of it when it has none), byte for
-// byte. Nothing after the payload's 0 byte is read. Throws LinkLost.
+// byte. "(unknown directory)" stands for a directory that cannot be
+// fetched. Of the payload 64 KiB are kept; the rest is read and counted,
+// and " [N more bytes cut]" ends the line. Nothing after the payload's 0
+// byte is read. Throws LinkLost.
 void print_error_report(int port, const std::string& current_file_name);
 
 // Copies trace text to standard error byte by byte as it arrives, up to

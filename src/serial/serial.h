@@ -61,7 +61,8 @@ constexpr std::int32_t PARITY_EVEN = 2;
 // operation calls it on first use; callers never need to.
 void serial_init();
 
-// Opens "<prefix><port>" read-write, takes an exclusive flock on it (held
+// Opens "<prefix><port>" read-write (never as the controlling terminal,
+// and without waiting for carrier), takes an exclusive flock on it (held
 // until the port is closed) and makes it a raw line: no echo, no
 // signals, no translation of input or output, receiver on, modem lines
 // ignored; every other setting keeps the device's value. data_bits 5..8,

@@ -137,6 +137,11 @@ std::int32_t open_steps(SerialPort* slot, std::int32_t data_bits, std::int32_t p
     if (tcflush(slot->fd, TCIOFLUSH) != 0 || tcsetattr(slot->fd, TCSANOW, &settings) != 0) {
         return SERIAL_IO_ERROR;
     }
+    // Reads must block again, or the read time-out would not apply.
+    const int flags = fcntl(slot->fd, F_GETFL);
+    if (flags == -1 || fcntl(slot->fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        return SERIAL_IO_ERROR;
+    }
     return SERIAL_OK;
 }
 
@@ -152,7 +157,9 @@ std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t
     serial_close(port);
     // O_NOCTTY: the line must never become our controlling terminal, or a
     // hang-up would kill us with SIGHUP before we could say what happened.
-    slot->fd = open(serial_device_path(port).c_str(), O_RDWR | O_NOCTTY);
+    // O_NONBLOCK: a port left without CLOCAL would block the open until
+    // carrier comes; it is cleared again once CLOCAL is set.
+    slot->fd = open(serial_device_path(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (slot->fd < 0) {
         return SERIAL_IO_ERROR;
     }

@@ -14,16 +14,32 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Points the child's descriptor 2 where `child_stderr` says.
+void redirect_stderr(ChildStderr child_stderr, int err_fd) {
+    if (child_stderr == ChildStderr::captured) {
+        dup2(err_fd, STDERR_FILENO);
+    } else if (child_stderr == ChildStderr::closed) {
+        close(STDERR_FILENO);
+    } else {
+        int broken[2];
+        if (pipe(broken) == 0) {
+            close(broken[0]);
+            dup2(broken[1], STDERR_FILENO);
+            close(broken[1]);
+        }
+    }
+}
+
 [[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& directory, bool new_session, int err_fd,
-                             int out_fd) {
+                             const std::string& directory, bool new_session,
+                             ChildStderr child_stderr, int err_fd, int out_fd) {
     if (new_session) {
         setsid();
     }
     const int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, STDIN_FILENO);
     dup2(out_fd, STDOUT_FILENO);
-    dup2(err_fd, STDERR_FILENO);
+    redirect_stderr(child_stderr, err_fd);
     if (null_fd > STDERR_FILENO) {
         close(null_fd); // the tool gets no descriptor a real run would not have
     }
@@ -45,7 +61,7 @@ using Clock = std::chrono::steady_clock;
 std::string tool_under_test() { return LORVRC_UNDER_TEST; }
 
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& directory, bool new_session) {
+                         const std::string& directory, bool new_session, ChildStderr child_stderr) {
     int err_pipe[2];
     int out_pipe[2];
     if (pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) {
@@ -53,7 +69,7 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
     }
     pid_ = fork();
     if (pid_ == 0) {
-        exec_child(program, args, directory, new_session, err_pipe[1], out_pipe[1]);
+        exec_child(program, args, directory, new_session, child_stderr, err_pipe[1], out_pipe[1]);
     }
     close(err_pipe[1]);
     close(out_pipe[1]);

@@ -27,13 +27,18 @@ constexpr bool UNDER_SANITIZERS = false;
 // Path of the tool built to open its ports in test_port_dir().
 std::string tool_under_test();
 
+// Where the child's standard error goes: into stderr_text(), nowhere (the
+// descriptor is closed), or into a pipe whose reader has gone.
+enum class ChildStderr { captured, closed, broken_pipe };
+
 class ToolProcess {
   public:
     // Starts `program` with `args` (argv[1] onwards) in `directory` (empty:
     // the test's own), standard input from /dev/null. With `new_session`
     // the child calls setsid first, so it has no controlling terminal.
     ToolProcess(const std::string& program, const std::vector<std::string>& args,
-                const std::string& directory = "", bool new_session = false);
+                const std::string& directory = "", bool new_session = false,
+                ChildStderr child_stderr = ChildStderr::captured);
     ~ToolProcess(); // kills the child if it still runs
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
