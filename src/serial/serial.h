@@ -75,8 +75,8 @@ void serial_init();
 // in the order data bits, speed, stop bits, parity); SERIAL_IO_ERROR when
 // opening, locking (errno EWOULDBLOCK: another program holds the port),
 // reading the settings, flushing or applying them, or making reads block
-// again fails (errno is that call's). An open port is closed first; after any failure the slot is
-// closed and the device file is not left open.
+// again fails (errno is that call's). An open port is closed first; after
+// any failure the slot is closed and the device file is not left open.
 std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t parity,
                          std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout);
 
