@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 std::string test_port_dir() { return LORVRC_TEST_PORT_DIR; }
 
+std::string test_root() { return LORVRC_TEST_ROOT; }
+
 std::string port_path(int port) { return test_port_dir() + "/ttyS" + std::to_string(port); }
 
 bool link_port(int port, const std::string& target) {

@@ -14,6 +14,10 @@ using std::chrono::milliseconds;
 // Directory where port links live in the test build ("<dir>/ttyS<N>").
 std::string test_port_dir();
 
+// Root of the test build's own /dev, /sys and /run/lock: "<root>/dev",
+// "<root>/sys", "<root>/run/lock". Tests make what they need below it.
+std::string test_root();
+
 // The path the test build of the tool opens for a port: "<dir>/ttyS<port>".
 std::string port_path(int port);
 
