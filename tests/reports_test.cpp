@@ -315,10 +315,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TraceCase{"AroundFileRequest", std::string("Ta\0Mprog\0Tb\0", 12), "ab"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ReportTest, ReportAfterUnendedTraceSharesItsLine) {
+// Editors and scripts look for "Error" at the start of a line.
+TEST_F(ReportTest, ReportAfterUnendedTraceStartsALineOfItsOwn) {
     const Outcome outcome = run_exchange(temp.path(), std::string("Tabc\0E9,msg\0", 12));
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "abc" + report_line(dir, "", "msg"));
+    EXPECT_EQ(outcome.err, "abc\n" + report_line(dir, "", "msg"));
 }
 
 // --- Nothing after the report's 0 byte is read -----------------------------

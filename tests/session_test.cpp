@@ -47,12 +47,21 @@ struct StartCase {
     std::vector<std::string> args;
     int port;
     std::string expected;
+    std::string err = "";
 };
 
 std::ostream& operator<<(std::ostream& out, const StartCase& c) { return out << c.what; }
 
 const std::string NAME_300(300, 'n');
-const std::string NAME_301(301, 'n');
+
+// `count` times the UTF-8 bytes of `character`.
+std::string repeated(const std::string& character, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += character;
+    }
+    return text;
+}
 
 const StartCase START_CASES[] = {
     {"default_port", {"prog"}, 1, "Cprog\0"s},
@@ -63,7 +72,15 @@ const StartCase START_CASES[] = {
     {"empty_name", {""}, 1, "C\0"s},
     {"name_translated", {"a|\xE9z"}, 1, "Ca\xCD\x91z\0"s},
     {"longest_name", {NAME_300}, 1, "C" + NAME_300 + "\0"s},
-    {"name_too_long", {NAME_301}, 1, "C\0"s},
+    // Typed in UTF-8, sent in Windows-1252, its length counted after that.
+    {"utf8_name", {"caf\u00E9\u20AC"}, 1, "Ccaf\x91\xE7\0"s},
+    {"longest_utf8_name", {repeated("\u00E9", 300)}, 1, "C" + std::string(300, '\x91') + "\0"s},
+    {"unheld_character",
+     {"a\u4E2Db"},
+     1,
+     "Ca b\0"s,
+     "lorvrc: the program name holds characters the device cannot show (U+4E2D); sent as "
+     "blanks\n"},
 };
 
 class StartSequence : public testing::TestWithParam<StartCase> {};
@@ -76,13 +93,31 @@ TEST_P(StartSequence, ReachesTheDeviceOnItsPort) {
     EXPECT_EQ(session.device.receive_until_quiet(milliseconds(50), QUIET), "");
     session.device.send("O");
     EXPECT_EQ(session.tool->wait(EXIT_DEADLINE), 0);
-    EXPECT_EQ(session.tool->stderr_text(), "");
+    EXPECT_EQ(session.tool->stderr_text(), c.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, StartSequence, testing::ValuesIn(START_CASES),
                          [](const testing::TestParamInfo<StartCase>& info) {
                              return std::string(info.param.what);
                          });
+
+// The device would receive an empty name and start something else.
+TEST(StartSequence, NameLongerThanTheDeviceTakesIsRefusedBeforeTheLineIsTouched) {
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(301, 'n'), "301"},
+        {repeated("\u00E9", 412), "412"},
+    };
+    for (const auto& [name, length] : cases) {
+        SCOPED_TRACE(length);
+        PtyDevice device;
+        device.link_as_port(1);
+        ToolProcess tool(tool_under_test(), {name});
+        EXPECT_EQ(tool.wait(EXIT_DEADLINE), 1);
+        EXPECT_EQ(tool.stderr_text(), "lorvrc: the program name is " + length +
+                                          " bytes long; the device takes at most 300\n");
+        EXPECT_EQ(device.receive(1, milliseconds(100)), "") << "something was sent";
+    }
+}
 
 // --- usage ------------------------------------------------------------------
 

@@ -1,20 +1,36 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <cerrno>
+#include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
-#include "device_session.h"
 #include "source_lines.h"
 
 namespace {
 
+// A file that holds `bytes`, read from its start; closed with the object.
+class MemoryFile {
+  public:
+    explicit MemoryFile(const std::string& bytes) : fd_(memfd_create("source", MFD_CLOEXEC)) {
+        EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        lseek(fd_, 0, SEEK_SET);
+    }
+    ~MemoryFile() { close(fd_); }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 // Reads every line, reusing one SourceLine as the sender does. Stops after
 // `most` lines so that a reader that never ends fails instead of hanging.
-std::vector<SourceLine> read_all(std::istream& in, std::size_t keep, std::size_t most = 100) {
-    SourceLineReader reader(in, keep);
+std::vector<SourceLine> read_all(int fd, std::size_t keep, std::size_t most = 100) {
+    SourceLineReader reader(fd, keep);
     std::vector<SourceLine> lines;
     SourceLine line;
     while (lines.size() < most && reader.next(line)) {
@@ -42,8 +58,8 @@ class SourceLineCases : public testing::TestWithParam<ReaderCase> {};
 
 TEST_P(SourceLineCases, CutsAtLineFeedsOnly) {
     const ReaderCase& c = GetParam();
-    std::istringstream in(c.input);
-    SourceLineReader reader(in, c.keep);
+    const MemoryFile in(c.input);
+    SourceLineReader reader(in.fd(), c.keep);
     SourceLine line;
     for (std::size_t i = 0; i < c.lines.size(); ++i) {
         ASSERT_TRUE(reader.next(line)) << "line " << i + 1 << " missing";
@@ -53,6 +69,8 @@ TEST_P(SourceLineCases, CutsAtLineFeedsOnly) {
     }
     EXPECT_FALSE(reader.next(line)) << "a line too many: \"" << line.text << "\"";
     EXPECT_FALSE(reader.next(line)) << "the end does not last";
+    EXPECT_EQ(reader.error(), 0);
+    EXPECT_EQ(reader.bytes_read(), c.input.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -76,8 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SourceLineReader, StoresAtMostKeepOfAHugeLine) {
     const std::size_t huge = 10 * 1024 * 1024;
-    std::istringstream in(std::string(huge, 'x') + "\nnext");
-    const std::vector<SourceLine> lines = read_all(in, 300);
+    const MemoryFile in(std::string(huge, 'x') + "\nnext");
+    const std::vector<SourceLine> lines = read_all(in.fd(), 300);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].text, std::string(300, 'x'));
     EXPECT_EQ(lines[0].length, huge);
@@ -85,39 +103,22 @@ TEST(SourceLineReader, StoresAtMostKeepOfAHugeLine) {
     EXPECT_EQ(lines[1].number, 2u);
 }
 
-TEST(SourceLineReader, DirectoryThatFailsToReadIsOneEmptyLine) {
-    testing_support::TempDir dir;
-    std::ifstream in(dir.path(), std::ios::in | std::ios::binary);
-    ASSERT_TRUE(in.is_open());
-    const std::vector<SourceLine> lines = read_all(in, 300);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].text, "");
-    EXPECT_EQ(lines[0].length, 0u);
-}
-
-// Yields its bytes, then fails the way a file does whose read fails: the
-// stream gets its bad bit, not its end-of-file bit.
-class FailingBuffer : public std::streambuf {
-  public:
-    explicit FailingBuffer(std::string bytes) : bytes_(std::move(bytes)) {
-        setg(bytes_.data(), bytes_.data(), bytes_.data() + bytes_.size());
-    }
-
-  protected:
-    int_type underflow() override { throw std::runtime_error("read failed"); }
-
-  private:
-    std::string bytes_;
-};
-
-TEST(SourceLineReader, ReadErrorEndsTheFileAfterThePartialLine) {
-    FailingBuffer buffer("AB\nCD");
-    std::istream in(&buffer);
-    const std::vector<SourceLine> lines = read_all(in, 300);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text, "AB");
-    EXPECT_EQ(lines[1].text, "CD");
-    EXPECT_EQ(lines[1].length, 2u);
+// A pipe that nobody has closed fails its read once it is empty when it
+// does not block: a read error in the middle of a line, as a disk gives.
+TEST(SourceLineReader, ReadErrorEndsTheFileBeforeThePartialLine) {
+    int pipe_ends[2];
+    ASSERT_EQ(pipe2(pipe_ends, O_NONBLOCK | O_CLOEXEC), 0);
+    const std::string bytes = "AB\nCD";
+    ASSERT_EQ(write(pipe_ends[1], bytes.data(), bytes.size()), 5);
+    SourceLineReader reader(pipe_ends[0], 300);
+    SourceLine line;
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line.text, "AB");
+    EXPECT_FALSE(reader.next(line)) << "partial line \"" << line.text << "\" returned";
+    EXPECT_EQ(reader.error(), EAGAIN);
+    EXPECT_EQ(reader.lines_read(), 1u);
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
 }
 
 } // namespace

@@ -27,8 +27,25 @@ DeviceString receive_string(int port, std::size_t keep) {
     return received;
 }
 
+void send_byte(int port, unsigned char byte) {
+    if (serial_putc(port, byte) < 0) {
+        throw LinkLost();
+    }
+}
+
+bool send_text(int port, const std::string& device_text, std::int32_t line_end) {
+    const std::int32_t result = serial_puts(port, device_text.c_str(), line_end);
+    if (result == SERIAL_TOO_LONG) {
+        return false;
+    }
+    if (result < 0) {
+        throw LinkLost();
+    }
+    return true;
+}
+
 void send_start_sequence(int port, char start_byte, const std::string& program_name) {
-    serial_putc(port, static_cast<unsigned char>(start_byte));
-    serial_puts(port, to_device_charset(program_name).c_str(), LINE_END_NONE);
-    serial_putc(port, 0);
+    send_byte(port, static_cast<unsigned char>(start_byte));
+    send_text(port, to_device_charset(program_name), LINE_END_NONE);
+    send_byte(port, 0);
 }

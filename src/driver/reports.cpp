@@ -30,6 +30,8 @@ std::string current_directory() {
 } // namespace
 
 void print_error_report(int port, const std::string& current_file_name) {
+    // Editors and scripts look for "Error" at the start of a line.
+    end_open_line();
     write_to_user("Error " + current_directory() + "\\" + current_file_name + " ");
     const DeviceString payload = receive_string(port, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');

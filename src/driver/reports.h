@@ -4,7 +4,8 @@
 #include <string>
 
 // Prints the device's error report as one line on standard error:
-// "Error <current directory>\<current_file_name> <message>". Everything up
+// "Error <current directory>\<current_file_name> <message>", on a line of
+// its own (a newline first when trace text left one open). Everything up
 // to the blank shows before the payload is read; the message is the
 // payload after its first comma (all of it when it has none), byte for
 // byte. "(unknown directory)" stands for a directory that cannot be

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "device_link.h"
 #include "file_request.h"
+#include "program_name.h"
 #include "reports.h"
 #include "serial.h"
 #include "user_output.h"
@@ -60,13 +62,18 @@ int serve_device(int port) {
 } // namespace
 
 int run_session(const CommandLine& command_line) {
+    const std::optional<std::string> program_name =
+        program_name_for_device(command_line.program_name);
+    if (!program_name) {
+        return 1;
+    }
     const int port = command_line.port;
     if (!open_port(port)) {
         return 1;
     }
-    send_start_sequence(port, command_line.start_byte, command_line.program_name);
     int status = 1;
     try {
+        send_start_sequence(port, command_line.start_byte, *program_name);
         status = serve_device(port);
     } catch (const LinkLost&) {
         tell_user("lost the connection on " + serial_device_path(port));

@@ -1,6 +1,28 @@
 #include "source_lines.h"
 
-SourceLineReader::SourceLineReader(std::istream& in, std::size_t keep) : in_(in), keep_(keep) {}
+#include <cerrno>
+#include <unistd.h>
+
+SourceLineReader::SourceLineReader(int fd, std::size_t keep) : fd_(fd), keep_(keep) {}
+
+int SourceLineReader::next_byte() {
+    while (start_ == end_) {
+        const ssize_t count = read(fd_, buffer_.data(), buffer_.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            error_ = errno;
+        }
+        if (count <= 0) {
+            return -1;
+        }
+        start_ = 0;
+        end_ = static_cast<std::size_t>(count);
+        bytes_read_ += end_;
+    }
+    return static_cast<unsigned char>(buffer_[start_++]);
+}
 
 bool SourceLineReader::next(SourceLine& line) {
     if (ended_) {
@@ -8,19 +30,20 @@ bool SourceLineReader::next(SourceLine& line) {
     }
     line.text.clear();
     line.length = 0;
-    line.number = ++number_;
-    char byte = 0;
-    // get() fails at the end of the file and on a read error alike; both
-    // end the file here.
-    while (in_.get(byte)) {
+    for (int byte = next_byte(); byte >= 0; byte = next_byte()) {
         if (byte == '\n') {
+            line.number = ++number_;
             return true;
         }
         if (line.length < keep_) {
-            line.text.push_back(byte);
+            line.text.push_back(static_cast<char>(byte));
         }
         ++line.length;
     }
     ended_ = true;
+    if (error_ != 0) {
+        return false;
+    }
+    line.number = ++number_;
     return true;
 }

@@ -1,8 +1,8 @@
 // Cutting a source file into the lines sent to the device.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <istream>
 #include <string>
 
 // One line of a source file, without its line feed.
@@ -12,21 +12,40 @@ struct SourceLine {
     std::uint64_t number; // 1 for the first line of the file
 };
 
-// Reads a file's lines in order. Lines end at line feeds only; the last
-// piece after the final line feed is a line too (so an empty file is one
-// empty line). A read error counts as the end of the file. At most `keep`
-// bytes of a line are stored: the rest of a longer line is read to its
-// line feed and only counted, so memory never grows with the line.
+// Reads a file's lines in order from a descriptor it does not own. Lines
+// end at line feeds only; the last piece after the final line feed is a
+// line too (so an empty file is one empty line). At most `keep` bytes of a
+// line are stored: the rest of a longer line is read to its line feed and
+// only counted, so memory never grows with the line.
 class SourceLineReader {
   public:
-    SourceLineReader(std::istream& in, std::size_t keep);
+    SourceLineReader(int fd, std::size_t keep);
 
     // Fills `line` with the next line; false when the file has no more.
+    // A failing read ends the file at once: the line it interrupted is
+    // not returned, and error() tells why.
     bool next(SourceLine& line);
 
+    // The errno of the read that failed; 0 when none did.
+    int error() const { return error_; }
+
+    // Bytes read from the file so far.
+    std::uint64_t bytes_read() const { return bytes_read_; }
+
+    // Lines returned so far.
+    std::uint64_t lines_read() const { return number_; }
+
   private:
-    std::istream& in_;
+    // The next byte, or -1 at the end of the file or after a failing read.
+    int next_byte();
+
+    int fd_;
     std::size_t keep_;
     std::uint64_t number_ = 0;
+    std::uint64_t bytes_read_ = 0;
+    int error_ = 0;
     bool ended_ = false;
+    std::array<char, 64 * 1024> buffer_{};
+    std::size_t start_ = 0;
+    std::size_t end_ = 0;
 };

@@ -31,10 +31,13 @@ void write_to_user(const char* data, std::size_t size) {
 
 void write_to_user(const std::string& text) { write_to_user(text.data(), text.size()); }
 
+void end_open_line() {
+    if (!at_line_start) {
+        write_to_user("\n");
+    }
+}
+
 void tell_user(const std::string& message) {
-    std::string line = at_line_start ? "" : "\n";
-    line += "lorvrc: ";
-    line += message;
-    line += '\n';
-    write_to_user(line);
+    end_open_line();
+    write_to_user("lorvrc: " + message + "\n");
 }

@@ -9,6 +9,10 @@
 void write_to_user(const char* data, std::size_t size);
 void write_to_user(const std::string& text);
 
+// Writes a newline when the last byte written was not one, so that what
+// follows starts a line of its own.
+void end_open_line();
+
 // Prints "lorvrc: <message>" and a newline on a line of its own: when the
 // last byte written was not a newline, a newline comes first.
 void tell_user(const std::string& message);
