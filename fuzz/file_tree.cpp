@@ -33,7 +33,8 @@ const TreeEntry ENTRIES[] = {
     {".bas", false, "hidden", "Ohidden\r\0"s},
     {"long.bas", false, "first\n" + LINE_400 + "\n" + LINE_300 + "\nlast",
      "Ofirst\r" + LINE_300 + "\rlast\r\0"s},
-    {"dir.bas", true, "", "O\r\0"s},
+    {"dir.bas", true, "", "E"},
+    {"utf8.bas", false, "caf\u00E9 \u20AC\n\u4E2D", "Ocaf\x91 \xE7\r \r\0"s},
     {"sub/x.inc", false, "in sub\n", "Oin sub\r\r\0"s},
     {"sub/deeper/y.app", false, "\n\n", "O\r\r\r\0"s},
 };
