@@ -45,7 +45,8 @@ class SourceLineReader {
     std::uint64_t bytes_read_ = 0;
     int error_ = 0;
     bool ended_ = false;
-    std::array<char, 64 * 1024> buffer_{};
+    // Large reads: a file of many short lines costs few system calls.
+    std::array<char, std::size_t{64} * 1024> buffer_{};
     std::size_t start_ = 0;
     std::size_t end_ = 0;
 };
