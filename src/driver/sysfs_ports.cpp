@@ -20,17 +20,17 @@ std::string read_attribute(const fs::path& file) {
     return line;
 }
 
-// The names the kernel's serial core gives its UART types (the numbers
-// of <linux/serial.h>); 0 means that no UART answered at the port. Types
-// not named here show as their number.
+// The names the kernel's serial core gives its UART types (the numbers of
+// <linux/serial.h>; 0, no UART, is never listed). Types not named here
+// show as their number.
 std::string uart_name(const std::string& type) {
     static const char* const NAMES[] = {
-        "",      "8250",     "16450",  "16550", "16550A", "Cirrus", "16650",    "16650V2",
-        "16750", "Startech", "16C950", "16654", "16850",  "RSA",    "NS16550A", "XScale"};
+        "unknown", "8250",     "16450",  "16550", "16550A", "Cirrus", "16650",    "16650V2",
+        "16750",   "Startech", "16C950", "16654", "16850",  "RSA",    "NS16550A", "XScale"};
     unsigned number = 0;
     const char* const end = type.data() + type.size();
     const auto [stop, error] = std::from_chars(type.data(), end, number);
-    if (error == std::errc() && stop == end && number > 0 && number < std::size(NAMES)) {
+    if (error == std::errc() && stop == end && number < std::size(NAMES)) {
         return NAMES[number];
     }
     return "UART type " + type;
