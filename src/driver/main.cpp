@@ -1,9 +1,11 @@
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
 #include "command_line.h"
+#include "port_list.h"
 #include "session.h"
 
 namespace {
@@ -27,6 +29,9 @@ int main(int argc, char** argv) {
     // goes on: a reader of standard error that went away (`| head`) must
     // not kill us in the middle of serving the device.
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc > 1 && std::strcmp(argv[1], "--list") == 0) {
+        return list_ports();
+    }
     const std::optional<CommandLine> command_line = read_command_line(argc, argv);
     if (!command_line) {
         usage();
