@@ -108,10 +108,12 @@ bool create_lock_file(const std::string& lock_file) {
     return written;
 }
 
+// Whether a lock file of ours there could be removed again at every end.
+bool room_for(const std::string& lock_file) {
+    return made_count < MAX_LOCK_FILES && lock_file.size() < PATH_MAX;
+}
+
 void remember(const std::string& lock_file) {
-    if (made_count >= MAX_LOCK_FILES || lock_file.size() >= PATH_MAX) {
-        return;
-    }
     install_cleanup();
     std::strcpy(made[made_count], lock_file.c_str());
     made_count = made_count + 1;
@@ -124,6 +126,9 @@ LockHolder lock_in(const std::string& dir, const std::string& name) {
     const pid_t holder = live_holder(lock_file);
     if (holder != 0) {
         return {holder, lock_file};
+    }
+    if (!room_for(lock_file)) {
+        return {};
     }
     unlink(lock_file.c_str()); // a stale lock, or none at all
     if (create_lock_file(lock_file)) {
