@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -308,8 +307,6 @@ TEST_P(PortForm, OpensTheDeviceItNamesOrSendsNothing) {
     const FormCase& c = GetParam();
     PtyDevice device;
     const std::string tty_link = test_root() + "/dev/ttyUSB0";
-    mkdir(test_root().c_str(), 0755);
-    mkdir((test_root() + "/dev").c_str(), 0755);
     unlink(tty_link.c_str());
     if (c.link == "ttyUSB0") {
         ASSERT_EQ(symlink(device.slave_path().c_str(), tty_link.c_str()), 0);
@@ -319,15 +316,12 @@ TEST_P(PortForm, OpensTheDeviceItNamesOrSendsNothing) {
         device.link_as_port(0);
         device.link_as_port(1);
     }
-    auto pty = [&](const std::string& text) {
-        return text == "<pty>" ? device.slave_path() : text;
-    };
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args) {
-        args.push_back(pty(arg));
+    std::vector<std::string> args = c.args;
+    std::string variable = c.variable != nullptr ? c.variable : "";
+    for (std::string* text : {&args.back(), &variable}) {
+        *text = *text == "<pty>" ? device.slave_path() : *text;
     }
-    c.variable != nullptr ? setenv("LORVRC_PORT", pty(c.variable).c_str(), 1)
-                          : unsetenv("LORVRC_PORT");
+    c.variable != nullptr ? setenv("LORVRC_PORT", variable.c_str(), 1) : unsetenv("LORVRC_PORT");
     ToolProcess tool(tool_under_test(), args);
     unsetenv("LORVRC_PORT");
     if (c.message.empty()) {
@@ -378,9 +372,7 @@ TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
 
 // The lock file other programs look for: LCK..pts_N for /dev/pts/N.
 std::string lock_file_of(const PtyDevice& device) {
-    std::string name = device.slave_path().substr(std::string("/dev/").size());
-    std::replace(name.begin(), name.end(), '/', '_');
-    return test_root() + "/run/lock/LCK.." + name;
+    return test_root() + "/run/lock/LCK..pts_" + device.slave_path().substr(9); // "/dev/pts/"
 }
 
 std::string lock_text(pid_t pid) {
