@@ -12,7 +12,7 @@
 
 namespace fake_serial {
 
-// What the tool asked serial_open for.
+// What the tool asked serial_open (or serial_open_device) for.
 struct OpenCall {
     std::int32_t port;
     std::int32_t data_bits;

@@ -23,7 +23,8 @@ namespace {
 
 using namespace std::string_literals;
 
-const CommandLine COMMAND_LINE{'C', "prog", 1};
+const CommandLine COMMAND_LINE{'C', "prog", "1", false};
+constexpr std::int32_t PORT = 1;
 const std::string START_SEQUENCE = "Cprog\0"s;
 
 struct Descriptors {
@@ -76,7 +77,7 @@ int run_in_tree() {
 
 void check_open_call() {
     const fake_serial::OpenCall& call = fake_serial::last_open();
-    if (fake_serial::open_calls() != 1 || call.port != COMMAND_LINE.port || call.data_bits != 8 ||
+    if (fake_serial::open_calls() != 1 || call.port != PORT || call.data_bits != 8 ||
         call.parity != PARITY_NONE || call.stop_bits != 1 || call.baud != 38400 ||
         call.read_timeout != 10) {
         fail("the port was not opened once as 38400 8N1 with a one-second time-out");

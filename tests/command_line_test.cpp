@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "command_line.h"
+#include "host_paths.h"
+#include "port_choice.h"
+#include "serial.h"
 
 namespace {
-
-// Marks a port that must land outside 0..15, whatever its exact value.
-constexpr int OUT_OF_RANGE = -1000;
 
 struct Case {
     const char* what;
@@ -18,7 +18,7 @@ struct Case {
     bool parsed;
     char start_byte;
     std::string program_name;
-    int port;
+    std::string port;
 };
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.what; }
@@ -33,37 +33,30 @@ std::optional<CommandLine> read(const std::vector<std::string>& args) {
 }
 
 Case usage_for(const char* what, std::vector<std::string> args) {
-    return {what, std::move(args), false, 0, "", 0};
+    return {what, std::move(args), false, 0, "", ""};
 }
 
-Case run(const char* what, std::vector<std::string> args, char start, std::string name, int port) {
+Case run(const char* what, std::vector<std::string> args, char start, std::string name,
+         std::string port) {
     return {what, std::move(args), true, start, std::move(name), port};
 }
 
 const Case CASES[] = {
     usage_for("no_argument", {}),
     usage_for("option_alone", {"-t"}),
-    run("name_only", {"prog"}, 'C', "prog", 1),
-    run("name_and_port", {"prog", "4"}, 'C', "prog", 4),
-    run("option_name", {"-t", "prog"}, 'T', "prog", 1),
-    run("option_name_port", {"-t", "prog", "0"}, 'T', "prog", 0),
-    run("option_after_name_is_port", {"prog", "-t"}, 'C', "prog", 0),
-    run("option_with_suffix_is_name", {"-tx", "prog"}, 'C', "-tx", 0),
-    run("upper_case_option_is_name", {"-T", "prog"}, 'C', "-T", 0),
-    run("middle_arguments_ignored", {"prog", "x", "y", "3"}, 'C', "prog", 3),
-    run("option_and_middle_arguments", {"-t", "prog", "x", "7"}, 'T', "prog", 7),
-    run("trailing_text_after_digits", {"prog", "3x"}, 'C', "prog", 3),
-    run("leading_blank", {"prog", " 2"}, 'C', "prog", 2),
-    run("no_digits", {"prog", "abc"}, 'C', "prog", 0),
-    run("empty_port", {"prog", ""}, 'C', "prog", 0),
-    run("option_twice", {"-t", "-t"}, 'T', "-t", 1),
-    run("negative_port", {"prog", "-5"}, 'C', "prog", -5),
-    run("plus_sign", {"prog", "+12"}, 'C', "prog", 12),
-    run("empty_name", {""}, 'C', "", 1),
-    run("huge_port", {"prog", "99999999999"}, 'C', "prog", OUT_OF_RANGE),
-    run("just_past_32_bits", {"prog", "4294967297"}, 'C', "prog", OUT_OF_RANGE),
-    run("huge_negative_port", {"prog", "-4294967295"}, 'C', "prog", OUT_OF_RANGE),
-    run("beyond_long", {"prog", "99999999999999999999999"}, 'C', "prog", OUT_OF_RANGE),
+    run("name_only", {"prog"}, 'C', "prog", "1"),
+    run("name_and_port", {"prog", "4"}, 'C', "prog", "4"),
+    run("option_name", {"-t", "prog"}, 'T', "prog", "1"),
+    run("option_name_port", {"-t", "prog", "0"}, 'T', "prog", "0"),
+    run("option_after_name_is_port", {"prog", "-t"}, 'C', "prog", "-t"),
+    run("option_with_suffix_is_name", {"-tx", "prog"}, 'C', "-tx", "prog"),
+    run("upper_case_option_is_name", {"-T", "prog"}, 'C', "-T", "prog"),
+    run("middle_arguments_ignored", {"prog", "x", "y", "3"}, 'C', "prog", "3"),
+    run("option_and_middle_arguments", {"-t", "prog", "x", "7"}, 'T', "prog", "7"),
+    run("port_taken_as_typed", {"prog", " 3x"}, 'C', "prog", " 3x"),
+    run("empty_port", {"prog", ""}, 'C', "prog", ""),
+    run("option_twice", {"-t", "-t"}, 'T', "-t", "1"),
+    run("empty_name", {""}, 'C', "", "1"),
 };
 
 class ReadCommandLine : public testing::TestWithParam<Case> {};
@@ -77,17 +70,58 @@ TEST_P(ReadCommandLine, GivesStartByteNameAndPort) {
     }
     EXPECT_EQ(got->start_byte, c.start_byte);
     EXPECT_EQ(got->program_name, c.program_name);
-    if (c.port == OUT_OF_RANGE) {
-        EXPECT_TRUE(got->port < 0 || got->port > 15) << "port " << got->port;
-    } else {
-        EXPECT_EQ(got->port, c.port);
-    }
+    EXPECT_EQ(got->port, c.port);
+    EXPECT_FALSE(got->port_from_environment);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReadCommandLine, testing::ValuesIn(CASES),
                          [](const testing::TestParamInfo<Case>& info) {
                              return std::string(info.param.what);
                          });
+
+// --- the port text's forms ---------------------------------------------------
+
+struct PortCase {
+    const char* text;
+    int slot;
+    std::string path;    // empty: refused
+    std::string refusal; // how the refusal starts
+};
+
+std::ostream& operator<<(std::ostream& out, const PortCase& c) {
+    return out << '"' << c.text << '"';
+}
+
+const PortCase PORT_CASES[] = {
+    {"15", 15, serial_device_path(15), ""},
+    {"3x", 3, serial_device_path(3), ""},
+    {" +2", 2, serial_device_path(2), ""},
+    {"16", 0, "", "there is no serial port 16;"},
+    {"-1", 0, "", "there is no serial port -1;"},
+    {"4294967297", 0, "", "there is no serial port 4294967297;"},
+    {"99999999999999999999999", 0, "", "there is no serial port 99999999999999999999999;"},
+    {"", 0, "", "\"\" is not a port;"},
+    {"COM3", 0, "", "\"COM3\" is not a port;"},
+    {" +", 0, "", "\" +\" is not a port;"},
+    {"adapters/3", 0, "adapters/3", ""},
+    {"/dev/serial/by-id/x", 0, "/dev/serial/by-id/x", ""},
+    {"ttyS1", 0, dev_root() + "/ttyS1", ""},
+};
+
+class ChoosePort : public testing::TestWithParam<PortCase> {};
+
+TEST_P(ChoosePort, GivesSlotAndPathOrRefuses) {
+    const PortCase& c = GetParam();
+    const PortChoice got = choose_port(c.text, false);
+    EXPECT_EQ(got.refusal.substr(0, c.refusal.size()), c.refusal);
+    EXPECT_EQ(got.refusal.empty(), c.refusal.empty()) << got.refusal;
+    if (c.refusal.empty()) {
+        EXPECT_EQ(got.slot, c.slot);
+        EXPECT_EQ(got.path, c.path);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ChoosePort, testing::ValuesIn(PORT_CASES));
 
 TEST(UsageDeathTest, PrintsThreeLinesOnStandardErrorAndExitsWithOne) {
     EXPECT_EXIT(usage(), testing::ExitedWithCode(1),

@@ -1,23 +1,41 @@
 #include "command_line.h"
 
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "user_output.h"
 
+#ifndef LORVRC_VERSION
+#define LORVRC_VERSION "unknown"
+#endif
+
 namespace {
 
-int port_number(const char* text) {
-    const long value = std::strtol(text, nullptr, 10);
-    // Clamping keeps a huge number from wrapping round into a valid port.
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
+const char* const HELP =
+    R"(Remote Control for Lorvan
+usage: lorvrc [-t] <program name> [<port>]
+       lorvrc --list | --help | --version
+
+Starts <program name> on the device at the serial port and serves it (the
+files it asks for, its trace text and error report) until it ends.
+
+  -t            start the program with tracing (start byte T)
+  <port>        the last argument, one of
+                  a number 0 to 15   /dev/ttyS0 to /dev/ttyS15
+                  a device path      /dev/ttyUSB0, /dev/serial/by-id/...
+                  a name tty...      ttyUSB0 is /dev/ttyUSB0
+                without it, the environment variable LORVRC_PORT, else 1
+  --list        list the serial ports that have hardware behind them
+  -h, --help    show this text
+  --version     show the version
+)";
+
+// Standard output, for the texts that are asked for: a failed write (a
+// full disk) must show in the status, as `lorvrc --help > file` expects.
+int print_to_output(const std::string& text) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    return written && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -32,8 +50,14 @@ std::optional<CommandLine> read_command_line(int argc, const char* const* argv) 
     if (argc <= name_index) {
         return std::nullopt;
     }
-    const int port = argc > name_index + 1 ? port_number(argv[argc - 1]) : 1;
-    return CommandLine{start_byte, argv[name_index], port};
+    if (argc > name_index + 1) {
+        return CommandLine{start_byte, argv[name_index], argv[argc - 1], false};
+    }
+    const char* variable = std::getenv("LORVRC_PORT");
+    if (variable != nullptr && *variable != '\0') {
+        return CommandLine{start_byte, argv[name_index], variable, true};
+    }
+    return CommandLine{start_byte, argv[name_index], "1", false};
 }
 
 void usage() {
@@ -42,3 +66,7 @@ void usage() {
     write_to_user("lorvrc <program name>\n");
     std::exit(1);
 }
+
+int print_help() { return print_to_output(HELP); }
+
+int print_version() { return print_to_output("lorvrc " LORVRC_VERSION "\n"); }

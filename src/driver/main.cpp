@@ -29,6 +29,14 @@ int main(int argc, char** argv) {
     // goes on: a reader of standard error that went away (`| head`) must
     // not kill us in the middle of serving the device.
     std::signal(SIGPIPE, SIG_IGN);
+    // The options stand alone as the exact first argument; a program name
+    // never starts with '-'.
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        return print_help();
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        return print_version();
+    }
     if (argc > 1 && std::strcmp(argv[1], "--list") == 0) {
         return list_ports();
     }

@@ -12,6 +12,7 @@
 //
 //   serial_init     mark every slot closed (runs by itself on first use)
 //   serial_open     open and configure a port; closes it first if open
+//   serial_open_device   the same for any device file, in a given slot
 //   serial_close    close a port; closing a closed port is no error
 //   serial_putc     write one byte
 //   serial_puts     write a text of at most 300 bytes plus a line end
@@ -63,7 +64,8 @@ void serial_init();
 
 // Opens "<prefix><port>" read-write (never as the controlling terminal,
 // and without waiting for carrier), takes an exclusive flock on it (held
-// until the port is closed) and makes it a raw line: no echo, no
+// until the port is closed), sets TIOCEXCL so that programs which take no
+// lock cannot open it either (root still can), and makes it a raw line: no echo, no
 // signals, no translation of input or output, receiver on, modem lines
 // ignored; every other setting keeps the device's value. data_bits 5..8,
 // parity PARITY_*, stop_bits 1 or 2, baud one of 0, 50, 75, 110, 134, 150,
@@ -73,14 +75,25 @@ void serial_init();
 // Returns SERIAL_OK; SERIAL_BAD_ARGUMENT for a port outside 0..15 or a bad
 // line parameter (tested after the device is opened and its settings read,
 // in the order data bits, speed, stop bits, parity); SERIAL_IO_ERROR when
-// opening, locking (errno EWOULDBLOCK: another program holds the port),
-// reading the settings, flushing or applying them, or making reads block
-// again fails (errno is that call's). An open port is closed first; after
-// any failure the slot is closed and the device file is not left open.
+// opening (errno EBUSY: another program set TIOCEXCL), locking (errno
+// EWOULDBLOCK: another program holds the port), setting TIOCEXCL, reading
+// the settings, flushing or applying them, or making reads block again
+// fails (errno is that call's). An open port is closed first; after any
+// failure the slot is closed and the device file is not left open.
 std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t parity,
                          std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout);
 
-// Closes the port. Returns SERIAL_OK (also for a port that was not open),
+// As serial_open, but the slot `port` stands for the device file `path`
+// (any path: /dev/ttyUSB0, a link such as /dev/serial/by-id/..., a
+// relative path) until it is closed. serial_open(port, ...) is
+// serial_open_device(port, serial_device_path(port), ...). Results, errno
+// and the state after a failure are those of serial_open.
+std::int32_t serial_open_device(std::int32_t port, const std::string& path, std::int32_t data_bits,
+                                std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
+                                std::uint8_t read_timeout);
+
+// Clears TIOCEXCL (a pseudo-terminal would otherwise keep it after we
+// close) and closes the port. Returns SERIAL_OK (also for a port that was not open),
 // SERIAL_BAD_ARGUMENT for a port outside 0..15, SERIAL_IO_ERROR when close
 // fails; the slot is closed either way. The result may be ignored when the
 // program is about to end anyway.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -116,15 +117,15 @@ std::int32_t configure(termios* settings, SerialPort* slot, std::int32_t data_bi
     return SERIAL_OK;
 }
 
-// Every step after the device file is open; the descriptor is in slot->fd.
-std::int32_t open_steps(SerialPort* slot, std::int32_t data_bits, std::int32_t parity,
-                        std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout) {
-    // Two programs reading one line each steal the other's bytes. Take the
-    // lock terminal programs take, before anything on the line is touched,
-    // so a refused open changes nothing.
-    if (flock(slot->fd, LOCK_EX | LOCK_NB) != 0) {
-        return SERIAL_IO_ERROR;
-    }
+// Two programs reading one line each steal the other's bytes. Take the
+// lock terminal programs take, before anything on the line is touched, so
+// a refused open changes nothing; TIOCEXCL then keeps out the programs
+// that take no lock at all.
+bool take_line(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0; }
+
+// Every step after the line is taken; the descriptor is in slot->fd.
+std::int32_t set_up_line(SerialPort* slot, std::int32_t data_bits, std::int32_t parity,
+                         std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout) {
     termios settings{};
     if (tcgetattr(slot->fd, &settings) != 0) {
         return SERIAL_IO_ERROR;
@@ -149,6 +150,13 @@ std::int32_t open_steps(SerialPort* slot, std::int32_t data_bits, std::int32_t p
 
 std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t parity,
                          std::int32_t stop_bits, std::int32_t baud, std::uint8_t read_timeout) {
+    return serial_open_device(port, serial_device_path(port), data_bits, parity, stop_bits, baud,
+                              read_timeout);
+}
+
+std::int32_t serial_open_device(std::int32_t port, const std::string& path, std::int32_t data_bits,
+                                std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
+                                std::uint8_t read_timeout) {
     std::int32_t result = SERIAL_OK;
     SerialPort* slot = serial_detail::slot_for(port, &result);
     if (slot == nullptr) {
@@ -159,15 +167,23 @@ std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t
     // hang-up would kill us with SIGHUP before we could say what happened.
     // O_NONBLOCK: a port left without CLOCAL would block the open until
     // carrier comes; it is cleared again once CLOCAL is set.
-    slot->fd = open(serial_device_path(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    slot->fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (slot->fd < 0) {
         return SERIAL_IO_ERROR;
     }
-    result = open_steps(slot, data_bits, parity, stop_bits, baud, read_timeout);
+    const bool taken = take_line(slot->fd);
+    result = taken ? set_up_line(slot, data_bits, parity, stop_bits, baud, read_timeout)
+                   : SERIAL_IO_ERROR;
     if (result != SERIAL_OK) {
-        // Keep the failing call's errno for the caller's message.
-        int saved_errno = errno;
-        close(slot->fd);
+        // Keep the failing call's errno for the caller's message. Only a
+        // line we took carries our TIOCEXCL: a refused open must not lift
+        // another program's.
+        const int saved_errno = errno;
+        if (taken) {
+            serial_detail::release(slot->fd);
+        } else {
+            close(slot->fd);
+        }
         errno = saved_errno;
         return result;
     }

@@ -1,6 +1,7 @@
 #include "serial_table.h"
 
 #include <cerrno>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #ifndef LORVRC_DEVICE_PREFIX
@@ -29,7 +30,7 @@ std::int32_t serial_close(std::int32_t port) {
     }
     // Closed first, so a failing close still leaves the slot closed.
     slot->is_open = 0;
-    return close(slot->fd) == 0 ? SERIAL_OK : SERIAL_IO_ERROR;
+    return serial_detail::release(slot->fd) == 0 ? SERIAL_OK : SERIAL_IO_ERROR;
 }
 
 std::string serial_device_path(std::int32_t port) {
@@ -37,6 +38,11 @@ std::string serial_device_path(std::int32_t port) {
 }
 
 namespace serial_detail {
+
+int release(int fd) {
+    ioctl(fd, TIOCNXCL);
+    return close(fd);
+}
 
 SerialPort* slot_for(std::int32_t port, std::int32_t* result) {
     if (serial_initialized == 0) {

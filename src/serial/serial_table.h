@@ -14,4 +14,9 @@ SerialPort* slot_for(std::int32_t port, std::int32_t* result);
 // As slot_for, and also refuses a closed slot with SERIAL_NOT_OPEN.
 SerialPort* open_slot_for(std::int32_t port, std::int32_t* result);
 
+// Clears TIOCEXCL and closes fd; returns close's result. A pseudo-terminal
+// outlives our descriptor while its master is open, and would otherwise
+// stay barred to everyone but root.
+int release(int fd);
+
 } // namespace serial_detail
