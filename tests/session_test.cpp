@@ -309,7 +309,7 @@ struct FormCase {
     const char* what;
     std::vector<std::string> args; // "<pty>" stands for the pty's own path
     const char* variable;          // LORVRC_PORT, "<pty>" as in args; null: unset
-    std::string link;              // the one name linked to the pty: a port number or "ttyUSB0"
+    std::string link;              // the one name linked to the pty: a port number or "ttyUSB5"
     std::string message;           // empty: the device is served; else the one line printed
 };
 
@@ -321,7 +321,7 @@ const std::string NOT_A_PORT = " is not a port; give a number from 0 to 15, a de
 const FormCase FORM_CASES[] = {
     {"number", {"prog", "3"}, nullptr, "3", ""},
     {"device_path", {"prog", "<pty>"}, nullptr, "", ""},
-    {"tty_name", {"prog", "ttyUSB0"}, nullptr, "ttyUSB0", ""},
+    {"tty_name", {"prog", "ttyUSB5"}, nullptr, "ttyUSB5", ""},
     {"variable_number", {"prog"}, "3", "3", ""},
     {"variable_path", {"prog"}, "<pty>", "", ""},
     {"empty_variable", {"prog"}, "", "1", ""},
@@ -341,9 +341,9 @@ class PortForm : public testing::TestWithParam<FormCase> {};
 TEST_P(PortForm, OpensTheDeviceItNamesOrSendsNothing) {
     const FormCase& c = GetParam();
     PtyDevice device;
-    const std::string tty_link = test_root() + "/dev/ttyUSB0";
+    const std::string tty_link = test_root() + "/dev/ttyUSB5";
     unlink(tty_link.c_str());
-    if (c.link == "ttyUSB0") {
+    if (c.link == "ttyUSB5") {
         ASSERT_EQ(symlink(device.slave_path().c_str(), tty_link.c_str()), 0);
     } else if (!c.link.empty()) {
         device.link_as_port(std::stoi(c.link));
