@@ -95,14 +95,11 @@ void send_line(int port, const std::string& file_name, const SourceLine& line) {
 } // namespace
 
 void serve_file_request(int port, int command, std::string& current_file_name) {
-    // A name longer than a path can be never opens; keeping more of it
-    // would only let a confused device grow us without limit.
+    // A name longer than a path can be never opens: cut, and with its
+    // extension, it is still too long and is refused like a missing file.
+    // Keeping more of it would only let a confused device grow us.
     const DeviceString name = receive_string(port, PATH_MAX);
     current_file_name = name.bytes + extension_for(command);
-    if (name.cut > 0) {
-        send_byte(port, 'E');
-        return;
-    }
     send_file(port, current_file_name);
 }
 

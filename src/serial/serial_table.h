@@ -1,5 +1,7 @@
-// Internal to the serial port module: the slot table and the argument
-// checks every operation starts with.
+// The serial port module's slot table. serial_table.cpp owns the table and
+// defines the public operations that only touch it (serial_init,
+// serial_close, serial_device_path); this header gives the module's other
+// files the argument checks every operation starts with.
 #pragma once
 
 #include "serial.h"
