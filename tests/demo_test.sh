@@ -3,13 +3,12 @@
 # checks its outcome: lorvrc's exit status, the files the device received
 # and the text lorvrc printed.
 #
-# usage: demo_test.sh <source dir> <build dir> <port> [--error]
+# usage: demo_test.sh <source dir> <build dir> [--error]
 set -euo pipefail
 
 source_dir=$1
 build=$2
-port=$3
-shift 3
+shift 2
 
 fail() {
   echo "FAIL: $*" >&2
@@ -21,8 +20,7 @@ expect_text() {
 }
 
 status=0
-output="$(LORVRC_DEMO_BUILD_DIR="$build" LORVRC_DEMO_PORT="$port" \
-  "$source_dir/scripts/demo" "$@" 2>&1)" || status=$?
+output="$(LORVRC_DEMO_BUILD_DIR="$build" "$source_dir/scripts/demo" "$@" 2>&1)" || status=$?
 printf '%s\n' "$output"
 
 expect_text "device: received hello.bas: 8 lines"

@@ -6,6 +6,8 @@
 
 namespace testing_support {
 
+std::string tool_under_test() { return LORVRC_UNDER_TEST; }
+
 TempDir::TempDir() {
     std::string pattern = std::filesystem::temp_directory_path() / "lorvrc-test-XXXXXX";
     path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";

@@ -58,8 +58,6 @@ void redirect_stderr(ChildStderr child_stderr, int err_fd) {
 
 } // namespace
 
-std::string tool_under_test() { return LORVRC_UNDER_TEST; }
-
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& directory, bool new_session, ChildStderr child_stderr) {
     int err_pipe[2];

@@ -24,7 +24,8 @@ constexpr bool UNDER_SANITIZERS = true;
 constexpr bool UNDER_SANITIZERS = false;
 #endif
 
-// Path of the tool built to open its ports in test_port_dir().
+// Path of the tool built to open its ports in test_port_dir() (defined
+// with the tests' own support, not in the harness the demo shares).
 std::string tool_under_test();
 
 // Where the child's standard error goes: into stderr_text(), nowhere (the

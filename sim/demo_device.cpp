@@ -1,10 +1,11 @@
 // A simulated device for trying lorvrc without hardware. It plays the
-// device's side of one session on a pseudo-terminal: it links the port to
-// the pty, starts the tool, asks for the program and its include, shows
-// what it received, and then either sends the program's output as trace
-// text and ends the session, or (with --error) reports a syntax error.
+// device's side of one session on a pseudo-terminal: it starts the tool
+// with the pty's own path as the port, asks for the program and its
+// include, shows what it received, and then either sends the program's
+// output as trace text and ends the session, or (with --error) reports a
+// syntax error.
 //
-// usage: lorvrc_fake_device [--error] <port link> <directory> <tool> <argument>...
+// usage: lorvrc_demo_device [--error] <directory> <tool> <argument>...
 //
 // The device's own lines go to standard output, each labelled "device";
 // what the tool prints is passed on to standard error as it comes. The exit
@@ -13,7 +14,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "pty_device.h"
@@ -42,7 +42,6 @@ constexpr const char* PROGRAM_OUTPUT = "Hello from Lorvan BASIC\r\n"
 
 struct Options {
     bool error = false;
-    std::string port_link;
     std::string directory;
     std::string tool;
     std::vector<std::string> tool_args;
@@ -55,10 +54,9 @@ std::optional<Options> read_options(int argc, char** argv) {
         options.error = true;
         ++next;
     }
-    if (argc - next < 3) {
+    if (argc - next < 2) {
         return std::nullopt;
     }
-    options.port_link = argv[next++];
     options.directory = argv[next++];
     // The tool starts in the directory, so a relative path would miss it.
     options.tool = std::filesystem::absolute(argv[next++]);
@@ -67,16 +65,6 @@ std::optional<Options> read_options(int argc, char** argv) {
 }
 
 void say(const std::string& text) { std::cout << "device: " << text << std::endl; }
-
-// Points the port's device file at the pty, as a serial driver would
-// offer the line.
-void link_port(const PtyDevice& device, const std::string& link) {
-    std::filesystem::create_directories(std::filesystem::path(link).parent_path());
-    unlink(link.c_str());
-    if (symlink(device.slave_path().c_str(), link.c_str()) != 0) {
-        say("cannot link " + link + " to " + device.slave_path());
-    }
-}
 
 // Passes on what the tool has printed since the last call.
 class ToolOutput {
@@ -167,25 +155,25 @@ bool play(const PtyDevice& device, ToolProcess& tool, ToolOutput& output, bool e
 int main(int argc, char** argv) {
     const std::optional<Options> options = read_options(argc, argv);
     if (!options) {
-        std::cerr << "usage: lorvrc_fake_device [--error] <port link> <directory> <tool> "
-                     "<argument>...\n";
+        std::cerr << "usage: lorvrc_demo_device [--error] <directory> <tool> <argument>...\n";
         return 2;
     }
     PtyDevice device;
     if (!device.ok()) {
-        std::cerr << "lorvrc_fake_device: cannot create a pseudo-terminal\n";
+        std::cerr << "lorvrc_demo_device: cannot create a pseudo-terminal\n";
         return 1;
     }
-    link_port(device, options->port_link);
-    say("simulated device on " + options->port_link + " -> " + device.slave_path());
-    ToolProcess tool(options->tool, options->tool_args, options->directory);
+    say("simulated device on " + device.slave_path());
+    // The pty's own path is the port: lorvrc opens nothing else.
+    std::vector<std::string> tool_args = options->tool_args;
+    tool_args.push_back(device.slave_path());
+    ToolProcess tool(options->tool, tool_args, options->directory);
     ToolOutput output(tool);
     if (!play(device, tool, output, options->error)) {
         device.hang_up(); // a real device would drop off the line too
     }
     const std::optional<int> status = tool.wait(REPLY_TIME);
     output.show();
-    unlink(options->port_link.c_str());
     std::cout << "demo: "
               << (status ? "lorvrc exited with status " + std::to_string(*status)
                          : "lorvrc did not end in time and was stopped")
