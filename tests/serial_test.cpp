@@ -163,21 +163,19 @@ TEST_F(Serial, FailingReadOrHangUpIsAnInputOutputError) {
 }
 
 TEST_F(Serial, GetsReadsUpToALineEndOrTheBufferSize) {
-    const struct {
-        std::string incoming;
-        std::int32_t size;
-        std::vector<std::string> lines; // one per call, each giving SERIAL_OK
-    } rows[] = {{"AB\r\nC\nZ", 16, {"AB", "", "C"}},
-                {"ABCD\rZ", 3, {"AB", "CD", ""}},
-                {std::string("\0CD\rZ", 5), 3, {std::string("\0C", 2), "D"}},
-                {"Z", 1, {""}}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.incoming));
+    // What the line holds; the buffer size; the lines read, one per call.
+    const std::tuple<std::string, std::int32_t, std::vector<std::string>> rows[] = {
+        {"AB\r\nC\nZ", 16, {"AB", "", "C"}},
+        {"ABCD\rZ", 3, {"AB", "CD", ""}},
+        {std::string("\0CD\rZ", 5), 3, {std::string("\0C", 2), "D"}},
+        {"Z", 1, {""}}};
+    for (const auto& [incoming, size, lines] : rows) {
+        SCOPED_TRACE(testing::PrintToString(incoming));
         ASSERT_EQ(open_line(PORT, 1), SERIAL_OK);
-        device_.send(row.incoming);
-        for (const std::string& line : row.lines) {
+        device_.send(incoming);
+        for (const std::string& line : lines) {
             std::string buf(16, 'j');
-            EXPECT_EQ(serial_gets(PORT, buf.data(), row.size, 1), SERIAL_OK);
+            EXPECT_EQ(serial_gets(PORT, buf.data(), size, 1), SERIAL_OK);
             EXPECT_EQ(buf.substr(0, line.size() + 1), line + '\0');
         }
         EXPECT_EQ(serial_getc(PORT), 'Z'); // nothing read beyond the lines
