@@ -1,0 +1,289 @@
+// What the device can ask for, end to end: source files (line ends, the
+// character table, UTF-8 sent as Windows-1252, long lines, odd files),
+// trace text and error reports, each a session played against the built
+// tool on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
+#include "device_session.h"
+#include "session_rows.h"
+
+using namespace testing_support;
+using std::string_literals::operator""s;
+
+namespace {
+
+// No other test binary links this port: these sessions need no lock shared
+// with the other session tests.
+constexpr int PORT = 14;
+const std::vector<std::string> ARGS = {"prog", std::to_string(PORT)};
+const std::string START = "Cprog\0"s;
+// What "shows at once" means for output that must not wait for more input.
+constexpr milliseconds SHOWS(1000);
+constexpr milliseconds EXIT_TIME(3000);
+
+// The device's character table, written out again: entry b is the code
+// that host byte b must reach the device as.
+const std::string TABLE = "\x20\x20\x20\x20\x20\x20\x20\x20\x20\x09\x20\x20\x20\x0D\x20\x20"
+                          "\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20"
+                          "\x20\x21\x22\x23\x24\x25\x26\x27\x28\x29\x2A\x2B\x2C\x2D\x2E\x2F"
+                          "\x30\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3A\x3B\x3C\x3D\x3E\x3F"
+                          "\x40\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4A\x4B\x4C\x4D\x4E\x4F"
+                          "\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5A\x5B\x5C\x5D\x5E\x5F"
+                          "\x60\x61\x62\x63\x64\x65\x66\x67\x68\x69\x6A\x6B\x6C\x6D\x6E\x6F"
+                          "\x70\x71\x72\x73\x74\x75\x76\x77\x78\x79\x7A\x7B\xCD\x7D\x7E\x20"
+                          "\xE7\x20\x20\xCC\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20"
+                          "\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20\x20"
+                          "\x20\x8F\xAF\xBD\xDD\xBE\x7C\xD3\x20\xDC\xC0\xDA\x20\xD7\xD9\x20"
+                          "\xC5\xC4\xC6\xC7\x20\xC8\xAE\xE5\x20\xE6\xC1\xDB\xCA\xC9\xCB\x9F"
+                          "\x85\x80\x8A\xA5\xA0\xAB\xA9\xAA\x86\x81\x8B\xA1\x87\x82\x8C\xA2"
+                          "\xDF\xA7\x88\x83\x8D\xA6\xA3\xC2\xAC\x89\x84\x8E\xA4\xE4\xE2\xAD"
+                          "\x95\x90\x9A\xB5\xB0\xBB\xB9\xBA\x96\x91\x9B\xB1\x97\x92\x9C\xB2"
+                          "\xDE\xB7\x98\x93\x9D\xB6\xB3\xC3\xBC\x99\x94\x9E\xB4\xE3\xE1\xD8";
+
+// A file reply as the device must get it: each host line (in Windows-1252)
+// in device codes, ended by a CR.
+std::string reply(const std::vector<std::string>& lines) {
+    std::string bytes = "O";
+    for (const std::string& line : lines) {
+        for (const unsigned char byte : line) {
+            bytes += TABLE[byte];
+        }
+        bytes += '\r';
+    }
+    return bytes + '\0';
+}
+
+// Byte values `first` to 255, in order.
+std::string bytes_from(int first) {
+    std::string bytes;
+    for (int byte = first; byte < 256; ++byte) {
+        bytes.push_back(static_cast<char>(byte));
+    }
+    return bytes;
+}
+
+std::string times(const std::string& text, std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes += text;
+    }
+    return bytes;
+}
+
+std::string lines_of(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+// `size` letters that differ from their neighbours, so that a shifted or
+// torn copy shows.
+std::string letters(std::size_t size) {
+    std::string bytes(size, 'a');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>('a' + i % 26);
+    }
+    return bytes;
+}
+
+std::string too_long(int line, std::size_t length) {
+    return "line " + std::to_string(line) + " is " + std::to_string(length) +
+           " bytes long, over the device's limit of 300; not sent";
+}
+
+std::string blanks(int line, const std::string& code_point) {
+    return "line " + std::to_string(line) + " holds characters the device cannot show (" +
+           code_point + "); sent as blanks";
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// A session on this binary's port, playing `talk` in a directory of `files`.
+SessionRow row(const char* what, const Files& files, const std::vector<std::string>& talk,
+               const std::string& stderr_text = "", int status = 0) {
+    return {what, ARGS, files, talk, stderr_text, status};
+}
+
+// A session that asks for f.bas, holding `bytes`, and ends: the reply the
+// device must get and the warnings about f.bas.
+SessionRow file_row(const char* what, const std::string& bytes, const std::string& expected_reply,
+                    const std::vector<std::string>& warned = {}) {
+    std::string warnings;
+    for (const std::string& warning : warned) {
+        warnings += "lorvrc: f.bas: " + warning + "\n";
+    }
+    return row(what, {{"f.bas", bytes}}, {START, "Mf\0"s, expected_reply, "O"}, warnings);
+}
+
+// A session that ends with the error report `payload`: the message printed
+// for it. The trace text after the payload's 0 byte must never be read.
+SessionRow report_row(const char* what, const std::string& payload, const std::string& message) {
+    return row(what, {}, {START, "E" + payload + "\0Tjunk\0O"s}, "Error <dir>\\ " + message + "\n",
+               1);
+}
+
+const std::string A300(300, 'A');
+// Not UTF-8 (Windows-1252, overlong forms, surrogates, past U+10FFFF, a
+// sequence cut short): each line goes out byte for byte.
+const std::vector<std::string> NOT_UTF8 = {
+    "caf\xE9 \x80\x83", "\xC3\xA9\xE9", "\xC0\xAF",         "\xE0\x80\xAF",     "\xF0\x80\x80\xAF",
+    "\xED\xA0\x80",     "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xC3\xA9\xC3"};
+// Valid UTF-8 at the edges of each sequence length and around the
+// surrogates; none of it in Windows-1252.
+const std::string UTF8_EDGES = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF"
+                               "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+
+const std::vector<SessionRow> ROWS = {
+    file_row("empty_file", "", reply({""})),
+    file_row("final_lf", "A\nB\n", reply({"A", "B", ""})),
+    file_row("no_final_lf", "A\nB", reply({"A", "B"})),
+    file_row("lone_lf", "\n", reply({"", ""})),
+    file_row("crlf", "A\r\n", "OA\r\r\r\0"s),
+    file_row("blank_lines", "\n\nA\n\n", reply({"", "", "A", "", ""})),
+    file_row("tab_zero_ff", "A\t\0\xFFz"s, "OA\t \xD8z\r\0"s),
+    file_row("line_300_whole", A300, reply({A300})),
+    file_row("line_301_dropped", A300 + "A\nB", reply({"B"}), {too_long(1, 301)}),
+    file_row("long_lines_counted",
+             "a\n" + std::string(70000, 'x') + "\nb\n" + std::string(302, 'y'), reply({"a", "b"}),
+             {too_long(2, 70000), too_long(4, 302)}),
+    // Every byte but the line feed passes the table; the line is not UTF-8.
+    file_row("every_byte", bytes_from(0), reply({bytes_from(0).substr(0, 10), bytes_from(11)})),
+    file_row("table_examples", "A|\xE9\xFC\xDF\xA6\t\r", "OA\xCD\x91\xB4\xAD\x7C\t\r\r\0"s),
+    file_row("utf8", "10 PRINT \"café €\"", reply({"10 PRINT \"caf\xE9 \x80\""})),
+    file_row("cp1252_all_held", "€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ\u00A0\u00FF",
+             reply({"\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x92\x93\x94"
+                    "\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F\xA0\xFF"})),
+    file_row("unheld_as_blanks", "A\u4E2D\u0100\nB" + UTF8_EDGES + "\n\U0001D11E\u00E9",
+             reply({"A  ", "B" + std::string(8, ' '), " \xE9"}),
+             {blanks(1, "U+4E2D"), blanks(2, "U+0080"), blanks(3, "U+1D11E")}),
+    file_row("not_utf8_as_is", lines_of(NOT_UTF8), reply(NOT_UTF8)),
+    file_row("utf8_line_300", times("é", 300), reply({std::string(300, '\xE9')})),
+    file_row("utf8_line_301", times("€", 301) + "\nB", reply({"B"}), {too_long(1, 301)}),
+    // The longest UTF-8 a line can take and still reach the device.
+    file_row("utf8_line_1200_bytes", times("\U0001D11E", 300), reply({std::string(300, ' ')}),
+             {blanks(1, "U+1D11E")}),
+    {"name_with_line_feed", {"A|\n", ARGS[1]}, {}, {"CA\xCD \0"s, "O"}, "", 0},
+    row("extensions_and_twice", {{"p.bas", "b"}, {"p.inc", "i"}, {"p.app", "a"}},
+        {START, "Mp\0"s, "Ob\r\0"s, "Ip\0"s, "Oi\r\0"s, "Ap\0"s, "Oa\r\0"s, "Mp\0"s, "Ob\r\0"s,
+         "O"}),
+    row("names_as_given",
+        {{"sub/x.inc", "s"},
+         {"p.bas", "p"},
+         {"p.bas.bas", "pp"},
+         {".bas", "d"},
+         {"\xE9.bas", "e9"},
+         {"\x91.bas", "91"}},
+        {START, "Isub/x\0"s, "Os\r\0"s, "Mp.bas\0"s, "Opp\r\0"s, "M\0"s, "Od\r\0"s, "M\xE9\0"s,
+         "Oe9\r\0"s, "M/proc/self/cwd/p\0"s, "Op\r\0"s, "O"}),
+    row("odd_files",
+        {{"fifo.bas", "<fifo>"},
+         {"zero.bas", "-> /dev/zero"},
+         {"dir.bas", "<dir>"},
+         {"p.bas", "p"},
+         {"link.bas", "-> p.bas"}},
+        {START, "Mfifo\0"s, "E", "Mzero\0"s, "E", "Mdir\0"s, "E", "Mlink\0"s, "Op\r\0"s, "O"}),
+    // A regular file whose first read fails: nothing is mapped at address 0.
+    row("read_error", {{"mem.bas", "-> /proc/self/mem"}}, {START, "Mmem\0"s, "O\0"s, "O"},
+        "lorvrc: mem.bas: read error after line 0: Input/output error; the rest was not sent\n"),
+    // Were the name not read to its end, its "O"s would end the session.
+    row("name_longer_than_a_path", {{"p.bas", "p"}},
+        {START, "M" + std::string(5000, 'O') + "\0"s, "E", "Mp\0"s, "Op\r\0"s, "O"}),
+    row("refused_file_in_report", {{"p.bas", "p"}},
+        {START, "Mp\0"s, "Op\r\0"s, "Mno,pe\0"s, "E", "E9,boom\0"s},
+        "Error <dir>\\no,pe.bas boom\n", 1),
+    row("trace_every_byte", {}, {START, "T" + bytes_from(1) + "\0O"s}, bytes_from(1)),
+    row("trace_around_request", {{"p.bas", "p"}}, {START, "Ta\0T\0Mp\0"s, "Op\r\0"s, "Tb\0O"s},
+        "ab"),
+    report_row("report_no_comma", "disk full", "disk full"),
+    report_row("report_leading_comma", ",syntax error", "syntax error"),
+    report_row("report_several_commas", "ab,cd,ef", "cd,ef"),
+    report_row("report_comma_last", "abc,", ""),
+    report_row("report_empty", "", ""),
+    report_row("report_every_byte", "," + bytes_from(1), bytes_from(1)),
+    report_row("report_64KiB_whole", letters(65536), letters(65536)),
+    report_row("report_cut", letters(100000), letters(65536) + " [34464 more bytes cut]"),
+    row("report_after_open_trace", {}, {START, "Tabc\0E9,m\0"s}, "abc\nError <dir>\\ m\n", 1),
+    row("report_after_ended_trace", {}, {START, "Tabc\n\0E9,m\0"s}, "abc\nError <dir>\\ m\n", 1),
+};
+
+class DeviceRequests : public testing::TestWithParam<SessionRow> {};
+
+TEST_P(DeviceRequests, AreServedAsTheRowSays) { EXPECT_EQ(play(GetParam()), expected(GetParam())); }
+
+INSTANTIATE_TEST_SUITE_P(Rows, DeviceRequests, testing::ValuesIn(ROWS),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+std::string lost_line() { return "lorvrc: lost the connection on " + port_path(PORT) + "\n"; }
+
+// A reply far longer than the line holds must not keep the tool writing to
+// a device that has gone.
+TEST(DeviceRequests, HangUpDuringALargeReplyEndsTheRunAtOnce) {
+    TempDir dir;
+    dir.write_file("big.bas", times("1\n", 10'000'000));
+    DeviceSession session(ARGS, PORT, dir.path());
+    session.device.send("Mbig\0"s);
+    ASSERT_EQ(session.device.receive(4, SHOWS), "O1\r1");
+    session.device.hang_up();
+    const auto hung_up = std::chrono::steady_clock::now();
+    EXPECT_EQ(session.tool->wait(milliseconds(5000)), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - hung_up, milliseconds(2000));
+    EXPECT_EQ(session.tool->stderr_text(), lost_line());
+}
+
+TEST(DeviceRequests, FileCutWhileItIsSentIsReported) {
+    TempDir dir;
+    const std::string path = dir.write_file("cut.bas", times("1\n", 2'000'000));
+    DeviceSession session(ARGS, PORT, dir.path());
+    session.device.send("Mcut\0"s);
+    // The reply has begun, so the file is open; the tool now waits for the
+    // device to take more, far before the end of the file.
+    ASSERT_EQ(session.device.receive(1, SHOWS), "O");
+    ASSERT_EQ(truncate(path.c_str(), 0), 0);
+    const std::string rest = session.device.receive_through_zero(EXIT_TIME);
+    ASSERT_TRUE(!rest.empty() && rest.back() == '\0');
+    session.device.send("O");
+    EXPECT_EQ(session.tool->wait(EXIT_TIME), 0);
+    EXPECT_EQ(session.tool->stderr_text(), "lorvrc: cut.bas changed while it was sent\n");
+}
+
+// Trace text shows byte by byte and outlasts the line's read time-outs; the
+// Error line starts a line of its own and shows before its payload comes; a
+// hang-up inside the payload ends that line before it is reported.
+TEST(DeviceRequests, TextShowsAsItComesAndAHangUpEndsItsLine) {
+    TempDir dir;
+    DeviceSession session(ARGS, PORT, dir.path());
+    session.device.send("Tab");
+    ASSERT_TRUE(session.tool->wait_for_stderr("ab", SHOWS));
+    std::this_thread::sleep_for(milliseconds(1200)); // over one read time-out
+    session.device.send("c\0E9,par"s);
+    const std::string line_start = "abc\nError " + dir.path() + "\\ ";
+    ASSERT_TRUE(session.tool->wait_for_stderr(line_start, SHOWS));
+    session.device.hang_up();
+    EXPECT_EQ(session.tool->wait(milliseconds(2000)), 1);
+    EXPECT_EQ(session.tool->stderr_text(), line_start + "\n" + lost_line());
+}
+
+// The directory is fetched when the report is printed, however long it is.
+TEST(DeviceRequests, ReportNamesTheDirectoryInFullOrSaysItIsGone) {
+    TempDir dir;
+    const std::string deep = dir.path() + "/" + std::string(200, 'd') + "/" + std::string(200, 'e');
+    std::filesystem::create_directories(deep);
+    for (const bool removed : {false, true}) {
+        DeviceSession session(ARGS, PORT, deep);
+        if (removed) {
+            std::filesystem::remove(deep);
+        }
+        session.device.send("E9,msg\0"s);
+        EXPECT_EQ(session.tool->wait(EXIT_TIME), 1);
+        EXPECT_EQ(session.tool->stderr_text(),
+                  "Error " + (removed ? "(unknown directory)" : deep) + "\\ msg\n");
+    }
+}
+
+} // namespace
