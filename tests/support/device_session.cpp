@@ -10,7 +10,9 @@ std::string tool_under_test() { return LORVRC_UNDER_TEST; }
 
 TempDir::TempDir() {
     std::string pattern = std::filesystem::temp_directory_path() / "lorvrc-test-XXXXXX";
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    // The real path, as the tool's getcwd will name it, even when the
+    // temporary directory is reached through a link.
+    path_ = mkdtemp(pattern.data()) != nullptr ? std::filesystem::canonical(pattern).string() : "";
 }
 
 TempDir::~TempDir() {
