@@ -201,7 +201,7 @@ TEST(UnusableStderr, ShortWriteIsCompleted) {
     }
     kill(tool.pid(), SIGSTOP);
     siginfo_t stopped{};
-    waitid(P_PID, static_cast<id_t>(tool.pid()), &stopped, WSTOPPED | WNOWAIT);
+    waitid(P_PID, static_cast<id_t>(tool.pid()), &stopped, WSTOPPED | WEXITED | WNOWAIT);
     kill(tool.pid(), SIGCONT);
     std::string text;
     char buffer[4096];
