@@ -56,47 +56,30 @@ void make_usb(const std::string& dir, const std::vector<std::string>& attributes
 }
 
 void remove_tree() {
-    fs::remove_all(SYS);
-    fs::remove_all(DEV / "serial");
-    fs::remove(DEV / "ttyUSB0");
-    fs::remove(DEV / "ttyACM0");
+    for (const fs::path& made : {SYS, DEV / "serial", DEV / "ttyUSB0", DEV / "ttyACM0"}) {
+        fs::remove_all(made);
+    }
 }
 
-// Every name under the test tree's dev/ is written "@" in an expected list.
-std::string in_dev(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        out += c == '@' ? DEV.string() + "/" : std::string(1, c);
-    }
-    return out;
+void expect_list(const std::string& out, const std::string& err) {
+    ToolProcess tool(tool_under_test(), {"--list", "ignored"});
+    EXPECT_EQ(tool.wait(milliseconds(2000)), 0);
+    EXPECT_EQ(tool.stdout_text(), out);
+    EXPECT_EQ(tool.stderr_text(), err);
 }
 
-// Every tree has ttys without hardware: a virtual console, a ttyS with no UART.
-class PortList : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        remove_tree();
-        make_tty("tty1", "", "", "");
-        make_tty("ttyS0", "platform/serial8250", "serial8250", "0");
-    }
-    void TearDown() override { remove_tree(); }
+// Every tree has ttys without hardware: a virtual console, a ttyS with no
+// UART. Alone they make no port.
+TEST(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
+    remove_tree();
+    make_tty("tty1", "", "", "");
+    make_tty("ttyS0", "platform/serial8250", "serial8250", "0");
+    expect_list("", "lorvrc: no serial ports found\n");
 
-    static void expect_list(const std::string& out, const std::string& err) {
-        ToolProcess tool(tool_under_test(), {"--list", "ignored"});
-        EXPECT_EQ(tool.wait(milliseconds(2000)), 0);
-        EXPECT_EQ(tool.stdout_text(), out);
-        EXPECT_EQ(tool.stderr_text(), err);
-    }
-};
-
-TEST_F(PortList, SaysSoWhenThereIsNoPort) { expect_list("", "lorvrc: no serial ports found\n"); }
-
-TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
     make_tty("ttyS10", "platform/serial8250", "serial8250", "99");
     make_tty("ttyS2", "platform/serial8250", "serial8250", "4");
-    make_tty("ttyUSB0", "usb1/1-2/1-2:1.0/ttyUSB0", "ftdi_sio",
-             "");                                           // two levels below the USB device
-    make_tty("ttyACM0", "usb1/1-3/1-3:1.0", "cdc_acm", ""); // one level below
+    make_tty("ttyUSB0", "usb1/1-2/1-2:1.0/ttyUSB0", "ftdi_sio", ""); // two levels below USB
+    make_tty("ttyACM0", "usb1/1-3/1-3:1.0", "cdc_acm", "");          // one level below
     make_usb("usb1/1-2", {"0403", "6001", "FTDI", "FT232R USB UART", "A10K3Z5M"});
     make_usb("usb1/1-3", {"2e8a", "000a", "Raspberry Pi", "Pico"});
     write_file(DEV / "ttyUSB0", "");
@@ -106,15 +89,19 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
     make_link("../../ttyUSB0", DEV / "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
     make_link("../../ttyACM0", DEV / "serial/by-path/pci-0000:00:14.0-usb-0:3:1.0");
     make_link("../../ttyUSB9", DEV / "serial/by-id/usb-gone-if00-port0");
-
-    expect_list(in_dev("@ttyACM0  cdc_acm  2e8a:000a  Raspberry Pi Pico\n"
-                       "  @serial/by-path/pci-0000:00:14.0-usb-0:3:1.0\n"
-                       "@ttyS2  serial8250  16550A\n"
-                       "@ttyS10  serial8250  UART type 99\n"
-                       "@ttyUSB0  ftdi_sio  0403:6001  FTDI FT232R USB UART  serial A10K3Z5M\n"
-                       "  @serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0\n"
-                       "  @serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"),
-                "");
+    // "@" stands for the test tree's dev/.
+    std::string listed = "@ttyACM0  cdc_acm  2e8a:000a  Raspberry Pi Pico\n"
+                         "  @serial/by-path/pci-0000:00:14.0-usb-0:3:1.0\n"
+                         "@ttyS2  serial8250  16550A\n"
+                         "@ttyS10  serial8250  UART type 99\n"
+                         "@ttyUSB0  ftdi_sio  0403:6001  FTDI FT232R USB UART  serial A10K3Z5M\n"
+                         "  @serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0\n"
+                         "  @serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n";
+    for (std::size_t at = listed.find('@'); at != std::string::npos; at = listed.find('@')) {
+        listed.replace(at, 1, DEV.string() + "/");
+    }
+    expect_list(listed, "");
+    remove_tree();
 }
 
 } // namespace
