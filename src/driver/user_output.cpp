@@ -1,6 +1,7 @@
 #include "user_output.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -8,6 +9,14 @@ namespace {
 // Whether standard error stands at the start of a line, so that a message
 // of ours never lands in the middle of the device's text.
 bool at_line_start = true;
+
+// Standard error may have been left non-blocking by another program that
+// shares it (a terminal, a pipe): then a full pipe refuses the write for
+// now, and the text must wait for room instead of being lost.
+bool wait_for_room() {
+    pollfd room{STDERR_FILENO, POLLOUT, 0};
+    return poll(&room, 1, -1) > 0 || errno == EINTR;
+}
 
 } // namespace
 
@@ -18,7 +27,7 @@ void write_to_user(const char* data, std::size_t size) {
     at_line_start = data[size - 1] == '\n';
     while (size > 0) {
         const ssize_t written = write(STDERR_FILENO, data, size);
-        if (written < 0 && errno == EINTR) {
+        if (written < 0 && (errno == EINTR || (errno == EAGAIN && wait_for_room()))) {
             continue;
         }
         if (written <= 0) {

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <string>
 
-// Writes bytes to standard error as they are; failures are ignored.
+// Writes bytes to standard error as they are, all of them: a short write
+// is continued, and a full non-blocking standard error is waited on. Any
+// other failure loses the rest, and the run goes on.
 void write_to_user(const char* data, std::size_t size);
 void write_to_user(const std::string& text);
 
