@@ -1,6 +1,7 @@
 #include "session_rows.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,9 +30,24 @@ void make_file(const TempDir& dir, const std::string& name, const std::string& b
     }
 }
 
-int port_of(const std::vector<std::string>& args) {
-    const std::size_t name = !args.empty() && args[0] == "-t" ? 2 : 1;
-    return args.size() > name ? std::stoi(args.back()) : 1;
+// The port text the tool will read: the last argument after the name, else
+// the variable, else "1".
+std::string port_text(const SessionRow& row) {
+    const std::size_t name = !row.args.empty() && row.args[0] == "-t" ? 2 : 1;
+    if (row.args.size() > name) {
+        return row.args.back();
+    }
+    return row.port_variable != nullptr && *row.port_variable != '\0' ? row.port_variable : "1";
+}
+
+int port_of(const SessionRow& row) {
+    const std::string text = port_text(row);
+    const bool number = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    return number && text.size() < 3 ? std::stoi(text) : -1;
+}
+
+std::string with_pty(const std::string& text, const PtyDevice& device) {
+    return text == "<pty>" ? device.slave_path() : text;
 }
 
 // Bytes as text a reader can compare: printable ASCII as it is, the rest
@@ -73,8 +89,19 @@ SessionOutcome play(const SessionRow& row) {
         make_file(dir, name, bytes);
     }
     PtyDevice device;
-    device.link_as_port(port_of(row.args));
-    ToolProcess tool(tool_under_test(), row.args, dir.path());
+    const int port = port_of(row);
+    if (port >= 0) {
+        device.link_as_port(port);
+    }
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) {
+        args.push_back(with_pty(arg, device));
+    }
+    if (row.port_variable != nullptr) {
+        setenv("LORVRC_PORT", with_pty(row.port_variable, device).c_str(), 1);
+    }
+    ToolProcess tool(tool_under_test(), args, dir.path());
+    unsetenv("LORVRC_PORT");
     SessionOutcome outcome;
     for (std::size_t turn = 0; turn < row.talk.size(); ++turn) {
         if (turn % 2 == 0) {
@@ -87,7 +114,7 @@ SessionOutcome play(const SessionRow& row) {
     outcome.status = tool.wait(EXIT_DEADLINE);
     outcome.sent_after = device.receive_until_quiet(QUIET, QUIET);
     outcome.stderr_text = replaced(replaced(tool.stderr_text(), dir.path(), "<dir>"),
-                                   port_path(port_of(row.args)), "<port>");
+                                   port >= 0 ? port_path(port) : device.slave_path(), "<port>");
     outcome.stdout_text = tool.stdout_text();
     return outcome;
 }

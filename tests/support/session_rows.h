@@ -24,6 +24,11 @@ struct SessionRow {
     // "<dir>" stands for the tool's directory, "<port>" for the port's path.
     std::string stderr_text;
     int status = 0;
+    // LORVRC_PORT for the tool; unset when null. In it and in `args`,
+    // "<pty>" stands for the pseudo-terminal's own path. A port given as a
+    // number (by the arguments, else the variable, else 1) is linked to the
+    // pseudo-terminal; a port given otherwise is not.
+    const char* port_variable = nullptr;
 };
 
 // What a session did: the tool's turns as read (each read as long as the
@@ -41,8 +46,8 @@ struct SessionOutcome {
 // The outcome the row asks for.
 SessionOutcome expected(const SessionRow& row);
 
-// Runs the row: links a new pty as the port its arguments name, starts the
-// tool in a new directory with the row's files, plays the turns.
+// Runs the row: links a new pty as the port the row names, starts the tool
+// in a new directory with the row's files, plays the turns.
 SessionOutcome play(const SessionRow& row);
 
 bool operator==(const SessionOutcome& a, const SessionOutcome& b);
