@@ -1,6 +1,7 @@
 #include "session_rows.h"
 
-#include <cstdio>
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -48,24 +49,6 @@ int port_of(const SessionRow& row) {
 
 std::string with_pty(const std::string& text, const PtyDevice& device) {
     return text == "<pty>" ? device.slave_path() : text;
-}
-
-// Bytes as text a reader can compare: printable ASCII as it is, the rest
-// escaped.
-std::string shown(const std::string& bytes) {
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-            text += static_cast<char>(byte);
-        } else if (byte == '\\' || byte == '\n' || byte == '\r' || byte == '\0') {
-            text += byte == '\\' ? "\\\\" : byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : "\\0";
-        } else {
-            char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            text += escape;
-        }
-    }
-    return text;
 }
 
 // The text with every `from` replaced by `to`.
@@ -127,13 +110,12 @@ bool operator==(const SessionOutcome& a, const SessionOutcome& b) {
 std::ostream& operator<<(std::ostream& out, const SessionOutcome& outcome) {
     out << "\n  talk:";
     for (std::size_t turn = 0; turn < outcome.talk.size(); ++turn) {
-        out << (turn % 2 == 0 ? "\n    tool:   \"" : "\n    device: \"")
-            << shown(outcome.talk[turn]) << '"';
+        out << (turn % 2 == 0 ? "\n    tool:   " : "\n    device: ")
+            << testing::PrintToString(outcome.talk[turn]);
     }
-    out << "\n  sent after: \"" << shown(outcome.sent_after) << '"';
-    out << "\n  stderr: \"" << shown(outcome.stderr_text) << '"';
-    out << "\n  stdout: \"" << shown(outcome.stdout_text) << '"';
-    out << "\n  status: ";
+    out << "\n  sent after: " << testing::PrintToString(outcome.sent_after)
+        << "\n  stderr: " << testing::PrintToString(outcome.stderr_text)
+        << "\n  stdout: " << testing::PrintToString(outcome.stdout_text) << "\n  status: ";
     return outcome.status ? out << *outcome.status : out << "killed at the deadline";
 }
 

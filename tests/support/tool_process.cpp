@@ -1,8 +1,8 @@
 #include "tool_process.h"
 
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sys/wait.h>
@@ -16,18 +16,13 @@ using Clock = std::chrono::steady_clock;
 
 // Points the child's descriptor 2 where `child_stderr` says.
 void redirect_stderr(ChildStderr child_stderr, int err_fd) {
-    if (child_stderr == ChildStderr::captured) {
-        dup2(err_fd, STDERR_FILENO);
-    } else if (child_stderr == ChildStderr::closed) {
-        close(STDERR_FILENO);
-    } else {
-        int broken[2];
-        if (pipe(broken) == 0) {
-            close(broken[0]);
-            dup2(broken[1], STDERR_FILENO);
-            close(broken[1]);
-        }
+    int broken[2] = {-1, -1};
+    if (child_stderr == ChildStderr::broken_pipe && pipe(broken) == 0) {
+        close(broken[0]); // the reader is gone before the first write
     }
+    child_stderr == ChildStderr::closed ? close(STDERR_FILENO)
+                                        : dup2(broken[1] >= 0 ? broken[1] : err_fd, STDERR_FILENO);
+    close(broken[1]);
 }
 
 [[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
@@ -46,8 +41,7 @@ void redirect_stderr(ChildStderr child_stderr, int err_fd) {
     if (!directory.empty() && chdir(directory.c_str()) != 0) {
         _exit(126);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -137,13 +131,13 @@ std::optional<int> ToolProcess::wait(milliseconds timeout) {
 
 bool ToolProcess::wait_for_stderr(const std::string& text, milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (stderr_text().find(text) != std::string::npos) {
-            return true;
+    while (stderr_text().find(text) == std::string::npos) {
+        if (Clock::now() >= deadline) {
+            return false;
         }
         usleep(1000);
     }
-    return false;
+    return true;
 }
 
 std::string ToolProcess::stderr_text() {
@@ -157,10 +151,7 @@ std::string ToolProcess::stdout_text() {
 }
 
 std::optional<long> ToolProcess::peak_rss_kib() const {
-    if (!usage_) {
-        return std::nullopt;
-    }
-    return usage_->ru_maxrss;
+    return usage_ ? std::optional<long>(usage_->ru_maxrss) : std::nullopt;
 }
 
 long ToolProcess::status_kib(const std::string& field) const {
@@ -176,16 +167,9 @@ long ToolProcess::status_kib(const std::string& field) const {
 }
 
 int ToolProcess::open_descriptors() const {
-    DIR* fds = opendir(("/proc/" + std::to_string(pid_) + "/fd").c_str());
-    if (fds == nullptr) {
-        return -1;
-    }
-    int count = 0;
-    while (const dirent* entry = readdir(fds)) {
-        count += entry->d_name[0] != '.' ? 1 : 0;
-    }
-    closedir(fds);
-    return count;
+    std::error_code error;
+    const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid_) + "/fd", error);
+    return error ? -1 : static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 } // namespace testing_support
