@@ -27,6 +27,7 @@
 
 #include "device_charset.h"
 #include "device_session.h"
+#include "process_figures.h"
 
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
@@ -295,7 +296,7 @@ MemoryFigures serve_and_measure(const std::string& dir, const std::string& expec
     DeviceSession& session = *started;
     session.device.send(std::string("Mprog") + '\0');
     drain_reply(session.device.master(), false, figures.reply_bytes);
-    figures.hwm_kib = session.tool->status_kib("VmHWM");
+    figures.hwm_kib = status_kib(session.tool->pid(), "VmHWM");
     session.device.send("O");
     figures.ok = session.tool->wait(std::chrono::milliseconds(10000)) == 0;
     figures.warned = session.tool->stderr_text() == expected_err;

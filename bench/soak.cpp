@@ -10,6 +10,7 @@
 #include <string>
 
 #include "device_session.h"
+#include "process_figures.h"
 
 using namespace testing_support;
 using namespace std::string_literals;
@@ -44,12 +45,12 @@ bool soak_session(const TempDir& dir, long commands) {
             return false;
         }
         if (rss_early == 0) {
-            rss_early = session.tool->status_kib("VmRSS");
-            descriptors_early = session.tool->open_descriptors();
+            rss_early = status_kib(session.tool->pid(), "VmRSS");
+            descriptors_early = open_descriptors(session.tool->pid());
         }
     }
-    const long rss = session.tool->status_kib("VmRSS");
-    const int descriptors = session.tool->open_descriptors();
+    const long rss = status_kib(session.tool->pid(), "VmRSS");
+    const int descriptors = open_descriptors(session.tool->pid());
     session.device.send("O");
     const bool flat = rss <= rss_early + RSS_TOLERANCE_KIB && descriptors == descriptors_early;
     if (!flat) {

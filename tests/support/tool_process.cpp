@@ -2,8 +2,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,24 +150,6 @@ std::string ToolProcess::stdout_text() {
 
 std::optional<long> ToolProcess::peak_rss_kib() const {
     return usage_ ? std::optional<long>(usage_->ru_maxrss) : std::nullopt;
-}
-
-long ToolProcess::status_kib(const std::string& field) const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    const std::string prefix = field + ":";
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0) {
-            return std::stol(line.substr(prefix.size()));
-        }
-    }
-    return -1;
-}
-
-int ToolProcess::open_descriptors() const {
-    std::error_code error;
-    const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid_) + "/fd", error);
-    return error ? -1 : static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 } // namespace testing_support

@@ -62,12 +62,6 @@ class ToolProcess {
     // keep the test process small when this figure matters.
     std::optional<long> peak_rss_kib() const;
 
-    // While the child runs: a "<field>:" line of /proc/<pid>/status in KiB
-    // (e.g. "VmRSS", "VmHWM"), and the number of descriptors it has open.
-    // -1 when they cannot be read.
-    long status_kib(const std::string& field) const;
-    int open_descriptors() const;
-
   private:
     void drain();
 
