@@ -6,8 +6,7 @@
 // that must write byte by byte. Memory: the tool's peak resident size while
 // it serves one huge line and many short lines.
 //
-//   file_reply_bench [--rounds N] [--rate-kib K] [--memory-mib M]
-//                    [--no-rate] [--no-memory]
+//   file_reply_bench [rounds]      (default 5)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,37 +42,7 @@ struct Options {
     int rounds = 5;
     std::size_t rate_bytes = 1536 * 1024;
     std::size_t memory_bytes = std::size_t{64} * 1024 * 1024;
-    bool rate = true;
-    bool memory = true;
 };
-
-[[noreturn]] void usage() {
-    std::fprintf(stderr, "usage: file_reply_bench [--rounds N] [--rate-kib K] [--memory-mib M]"
-                         " [--no-rate] [--no-memory]\n");
-    std::exit(1);
-}
-
-Options read_options(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (arg == "--rounds" && has_value) {
-            options.rounds = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--rate-kib" && has_value) {
-            options.rate_bytes = std::strtoul(argv[++i], nullptr, 10) * 1024;
-        } else if (arg == "--memory-mib" && has_value) {
-            options.memory_bytes = std::strtoul(argv[++i], nullptr, 10) * 1024 * 1024;
-        } else if (arg == "--no-rate") {
-            options.rate = false;
-        } else if (arg == "--no-memory") {
-            options.memory = false;
-        } else {
-            usage();
-        }
-    }
-    return options;
-}
 
 // Thrown on any failure, so that temporary directories and child
 // processes are cleaned up on the way out.
@@ -344,17 +313,14 @@ void run_memory(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const Options options = read_options(argc, argv);
+    Options options;
+    options.rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : options.rounds;
     // Memory first: a forked child's size before its exec counts in its
     // ru_maxrss, so the tool is best started before this process has held
     // the rate test's buffers.
     try {
-        if (options.memory) {
-            run_memory(options);
-        }
-        if (options.rate) {
-            run_rate(options);
-        }
+        run_memory(options);
+        run_rate(options);
     } catch (const BenchFailure& failure) {
         std::fprintf(stderr, "file_reply_bench: %s\n", failure.what());
         return 1;
