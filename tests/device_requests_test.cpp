@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -44,26 +46,15 @@ const std::string TABLE = "\x20\x20\x20\x20\x20\x20\x20\x20\x20\x09\x20\x20\x20\
                           "\x95\x90\x9A\xB5\xB0\xBB\xB9\xBA\x96\x91\x9B\xB1\x97\x92\x9C\xB2"
                           "\xDE\xB7\x98\x93\x9D\xB6\xB3\xC3\xBC\x99\x94\x9E\xB4\xE3\xE1\xD8";
 
-// A file reply as the device must get it: each host line (in Windows-1252)
-// in device codes, ended by a CR.
-std::string reply(const std::vector<std::string>& lines) {
+// The file reply the device must get for host text in Windows-1252: each
+// line, the piece after the last line feed too, in device codes and ended
+// by a CR.
+std::string reply(const std::string& text) {
     std::string bytes = "O";
-    for (const std::string& line : lines) {
-        for (const unsigned char byte : line) {
-            bytes += TABLE[byte];
-        }
-        bytes += '\r';
+    for (const unsigned char byte : text + '\n') {
+        bytes += byte == '\n' ? '\r' : TABLE[byte];
     }
     return bytes + '\0';
-}
-
-// Byte values `first` to 255, in order.
-std::string bytes_from(int first) {
-    std::string bytes;
-    for (int byte = first; byte < 256; ++byte) {
-        bytes.push_back(static_cast<char>(byte));
-    }
-    return bytes;
 }
 
 std::string times(const std::string& text, std::size_t count) {
@@ -74,23 +65,14 @@ std::string times(const std::string& text, std::size_t count) {
     return bytes;
 }
 
-std::string lines_of(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += (text.empty() ? "" : "\n") + line;
-    }
-    return text;
-}
-
-// `size` letters that differ from their neighbours, so that a shifted or
-// torn copy shows.
-std::string letters(std::size_t size) {
-    std::string bytes(size, 'a');
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>('a' + i % 26);
-    }
+// Byte values 0 to 255 in order; letters that differ from their neighbours,
+// so that a shifted or torn copy shows.
+const std::string ALL_BYTES = [] {
+    std::string bytes(256, '\0');
+    std::iota(bytes.begin(), bytes.end(), '\0');
     return bytes;
-}
+}();
+const std::string LETTERS = times("abcdefghijklmnopqrstuvwxyz", 4000);
 
 std::string too_long(int line, std::size_t length) {
     return "line " + std::to_string(line) + " is " + std::to_string(length) +
@@ -102,23 +84,30 @@ std::string blanks(int line, const std::string& code_point) {
            code_point + "); sent as blanks";
 }
 
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-// A session on this binary's port, playing `talk` in a directory of `files`.
-SessionRow row(const char* what, const Files& files, const std::vector<std::string>& talk,
-               const std::string& stderr_text = "", int status = 0) {
-    return {what, ARGS, files, talk, stderr_text, status};
+// A session on this binary's port, playing `talk` in a directory of files
+// given as names and bytes in turn.
+SessionRow row(const char* what, const std::vector<std::string>& files,
+               const std::vector<std::string>& talk, const std::string& stderr_text = "",
+               int status = 0) {
+    SessionRow made{what, ARGS, {}, talk, stderr_text, status};
+    for (std::size_t i = 0; i + 1 < files.size(); i += 2) {
+        made.files.emplace_back(files[i], files[i + 1]);
+    }
+    return made;
 }
 
-// A session that asks for f.bas, holding `bytes`, and ends: the reply the
-// device must get and the warnings about f.bas.
-SessionRow file_row(const char* what, const std::string& bytes, const std::string& expected_reply,
+// A session that asks for f.bas, holding `bytes`, and ends: the host text
+// the tool must send for it (none: the bytes as they are) and the warnings
+// about f.bas.
+SessionRow file_row(const char* what, const std::string& bytes,
+                    const std::optional<std::string>& sent = std::nullopt,
                     const std::vector<std::string>& warned = {}) {
     std::string warnings;
     for (const std::string& warning : warned) {
         warnings += "lorvrc: f.bas: " + warning + "\n";
     }
-    return row(what, {{"f.bas", bytes}}, {START, "Mf\0"s, expected_reply, "O"}, warnings);
+    return row(what, {"f.bas", bytes}, {START, "Mf\0"s, reply(sent.value_or(bytes)), "O"},
+               warnings);
 }
 
 // A session that ends with the error report `payload`: the message printed
@@ -131,83 +120,68 @@ SessionRow report_row(const char* what, const std::string& payload, const std::s
 const std::string A300(300, 'A');
 // Not UTF-8 (Windows-1252, overlong forms, surrogates, past U+10FFFF, a
 // sequence cut short): each line goes out byte for byte.
-const std::vector<std::string> NOT_UTF8 = {
-    "caf\xE9 \x80\x83", "\xC3\xA9\xE9", "\xC0\xAF",         "\xE0\x80\xAF",     "\xF0\x80\x80\xAF",
-    "\xED\xA0\x80",     "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xC3\xA9\xC3"};
+const std::string NOT_UTF8 = "caf\xE9 \x80\x83\n\xC3\xA9\xE9\n\xC0\xAF\n\xE0\x80\xAF\n"
+                             "\xF0\x80\x80\xAF\n\xED\xA0\x80\n\xED\xBF\xBF\n\xF4\x90\x80\x80\n"
+                             "\xF5\x80\x80\x80\n\xC3\xA9\xC3";
 // Valid UTF-8 at the edges of each sequence length and around the
 // surrogates; none of it in Windows-1252.
 const std::string UTF8_EDGES = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF"
                                "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
 
 const std::vector<SessionRow> ROWS = {
-    file_row("empty_file", "", reply({""})),
-    file_row("final_lf", "A\nB\n", reply({"A", "B", ""})),
-    file_row("no_final_lf", "A\nB", reply({"A", "B"})),
-    file_row("lone_lf", "\n", reply({"", ""})),
-    file_row("crlf", "A\r\n", "OA\r\r\r\0"s),
-    file_row("blank_lines", "\n\nA\n\n", reply({"", "", "A", "", ""})),
-    file_row("tab_zero_ff", "A\t\0\xFFz"s, "OA\t \xD8z\r\0"s),
-    file_row("line_300_whole", A300, reply({A300})),
-    file_row("line_301_dropped", A300 + "A\nB", reply({"B"}), {too_long(1, 301)}),
-    file_row("long_lines_counted",
-             "a\n" + std::string(70000, 'x') + "\nb\n" + std::string(302, 'y'), reply({"a", "b"}),
-             {too_long(2, 70000), too_long(4, 302)}),
-    // Every byte but the line feed passes the table; the line is not UTF-8.
-    file_row("every_byte", bytes_from(0), reply({bytes_from(0).substr(0, 10), bytes_from(11)})),
-    file_row("table_examples", "A|\xE9\xFC\xDF\xA6\t\r", "OA\xCD\x91\xB4\xAD\x7C\t\r\r\0"s),
-    file_row("utf8", "10 PRINT \"café €\"", reply({"10 PRINT \"caf\xE9 \x80\""})),
-    file_row("cp1252_all_held", "€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ\u00A0\u00FF",
-             reply({"\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x92\x93\x94"
-                    "\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F\xA0\xFF"})),
+    file_row("empty_file", ""),
+    // Blank lines, a CR kept, bytes no line end stops at, a final line feed.
+    file_row("line_ends", "\n\nA\r\nB\t\0\xFFz\n"s),
+    // Every byte but the line feed passes the table; the file is not UTF-8.
+    file_row("every_byte", ALL_BYTES),
+    // 300 bytes go whole; longer lines, kept whole or only counted, are left
+    // out, and the lines after them are numbered on.
+    file_row("long_lines", A300 + "\n" + A300 + "A\n" + std::string(70000, 'x') + "\nb",
+             A300 + "\nb", {too_long(2, 301), too_long(3, 70000)}),
+    file_row("cp1252_all_held", "10 PRINT €‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ\u00A0\u00FF",
+             "10 PRINT \x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x92\x93\x94"
+             "\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F\xA0\xFF"),
     file_row("unheld_as_blanks", "A\u4E2D\u0100\nB" + UTF8_EDGES + "\n\U0001D11E\u00E9",
-             reply({"A  ", "B" + std::string(8, ' '), " \xE9"}),
+             "A  \nB" + std::string(8, ' ') + "\n \xE9",
              {blanks(1, "U+4E2D"), blanks(2, "U+0080"), blanks(3, "U+1D11E")}),
-    file_row("not_utf8_as_is", lines_of(NOT_UTF8), reply(NOT_UTF8)),
-    file_row("utf8_line_300", times("é", 300), reply({std::string(300, '\xE9')})),
-    file_row("utf8_line_301", times("€", 301) + "\nB", reply({"B"}), {too_long(1, 301)}),
-    // The longest UTF-8 a line can take and still reach the device.
-    file_row("utf8_line_1200_bytes", times("\U0001D11E", 300), reply({std::string(300, ' ')}),
-             {blanks(1, "U+1D11E")}),
+    file_row("not_utf8_as_is", NOT_UTF8),
+    // Lengths count after conversion: 300 characters of 2 bytes go; 301 of
+    // 3 do not; 300 of 4 (the longest a line can take) go as blanks.
+    file_row("utf8_line_lengths",
+             times("é", 300) + "\n" + times("€", 301) + "\n" + times("\U0001D11E", 300),
+             std::string(300, '\xE9') + "\n" + std::string(300, ' '),
+             {too_long(2, 301), blanks(3, "U+1D11E")}),
     {"name_with_line_feed", {"A|\n", ARGS[1]}, {}, {"CA\xCD \0"s, "O"}, "", 0},
-    row("extensions_and_twice", {{"p.bas", "b"}, {"p.inc", "i"}, {"p.app", "a"}},
-        {START, "Mp\0"s, "Ob\r\0"s, "Ip\0"s, "Oi\r\0"s, "Ap\0"s, "Oa\r\0"s, "Mp\0"s, "Ob\r\0"s,
-         "O"}),
-    row("names_as_given",
-        {{"sub/x.inc", "s"},
-         {"p.bas", "p"},
-         {"p.bas.bas", "pp"},
-         {".bas", "d"},
-         {"\xE9.bas", "e9"},
-         {"\x91.bas", "91"}},
-        {START, "Isub/x\0"s, "Os\r\0"s, "Mp.bas\0"s, "Opp\r\0"s, "M\0"s, "Od\r\0"s, "M\xE9\0"s,
-         "Oe9\r\0"s, "M/proc/self/cwd/p\0"s, "Op\r\0"s, "O"}),
+    // Each command's extension, a file asked for twice, names taken as given.
+    row("names",
+        {"p.bas", "p", "p.inc", "i", "p.app", "a", "sub/x.inc", "s", "p.bas.bas", "pp", ".bas", "d",
+         "\xE9.bas", "e9", "\x91.bas", "91"},
+        {START, "Mp\0"s, "Op\r\0"s, "Ip\0"s, "Oi\r\0"s, "Ap\0"s, "Oa\r\0"s, "Isub/x\0"s, "Os\r\0"s,
+         "Mp.bas\0"s, "Opp\r\0"s, "M\0"s, "Od\r\0"s, "M\xE9\0"s, "Oe9\r\0"s, "M/proc/self/cwd/p\0"s,
+         "Op\r\0"s, "O"}),
     row("odd_files",
-        {{"fifo.bas", "<fifo>"},
-         {"zero.bas", "-> /dev/zero"},
-         {"dir.bas", "<dir>"},
-         {"p.bas", "p"},
-         {"link.bas", "-> p.bas"}},
+        {"fifo.bas", "<fifo>", "zero.bas", "-> /dev/zero", "dir.bas", "<dir>", "p.bas", "p",
+         "link.bas", "-> p.bas"},
         {START, "Mfifo\0"s, "E", "Mzero\0"s, "E", "Mdir\0"s, "E", "Mlink\0"s, "Op\r\0"s, "O"}),
     // A regular file whose first read fails: nothing is mapped at address 0.
-    row("read_error", {{"mem.bas", "-> /proc/self/mem"}}, {START, "Mmem\0"s, "O\0"s, "O"},
+    row("read_error", {"mem.bas", "-> /proc/self/mem"}, {START, "Mmem\0"s, "O\0"s, "O"},
         "lorvrc: mem.bas: read error after line 0: Input/output error; the rest was not sent\n"),
     // Were the name not read to its end, its "O"s would end the session.
-    row("name_longer_than_a_path", {{"p.bas", "p"}},
+    row("name_longer_than_a_path", {"p.bas", "p"},
         {START, "M" + std::string(5000, 'O') + "\0"s, "E", "Mp\0"s, "Op\r\0"s, "O"}),
-    row("refused_file_in_report", {{"p.bas", "p"}},
+    row("refused_file_in_report", {"p.bas", "p"},
         {START, "Mp\0"s, "Op\r\0"s, "Mno,pe\0"s, "E", "E9,boom\0"s},
         "Error <dir>\\no,pe.bas boom\n", 1),
-    row("trace_every_byte", {}, {START, "T" + bytes_from(1) + "\0O"s}, bytes_from(1)),
-    row("trace_around_request", {{"p.bas", "p"}}, {START, "Ta\0T\0Mp\0"s, "Op\r\0"s, "Tb\0O"s},
-        "ab"),
+    // Trace text as it is, before and after a request, an empty one too.
+    row("trace", {"p.bas", "p"},
+        {START, "T" + ALL_BYTES.substr(1) + "\0T\0Mp\0"s, "Op\r\0"s, "Tb\0O"s},
+        ALL_BYTES.substr(1) + "b"),
     report_row("report_no_comma", "disk full", "disk full"),
-    report_row("report_leading_comma", ",syntax error", "syntax error"),
     report_row("report_several_commas", "ab,cd,ef", "cd,ef"),
-    report_row("report_comma_last", "abc,", ""),
-    report_row("report_empty", "", ""),
-    report_row("report_every_byte", "," + bytes_from(1), bytes_from(1)),
-    report_row("report_64KiB_whole", letters(65536), letters(65536)),
-    report_row("report_cut", letters(100000), letters(65536) + " [34464 more bytes cut]"),
+    report_row("report_every_byte", "," + ALL_BYTES.substr(1), ALL_BYTES.substr(1)),
+    // 64 KiB kept, the rest counted.
+    report_row("report_cut", LETTERS.substr(0, 100000),
+               LETTERS.substr(0, 65536) + " [34464 more bytes cut]"),
     row("report_after_open_trace", {}, {START, "Tabc\0E9,m\0"s}, "abc\nError <dir>\\ m\n", 1),
     row("report_after_ended_trace", {}, {START, "Tabc\n\0E9,m\0"s}, "abc\nError <dir>\\ m\n", 1),
 };
