@@ -63,7 +63,7 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 } // namespace
 
 SessionOutcome expected(const SessionRow& row) {
-    return {row.talk, "", row.stderr_text, "", row.status};
+    return {row.talk, "", row.stderr_text, row.stdout_text, row.status};
 }
 
 SessionOutcome play(const SessionRow& row) {
@@ -96,9 +96,11 @@ SessionOutcome play(const SessionRow& row) {
     }
     outcome.status = tool.wait(EXIT_DEADLINE);
     outcome.sent_after = device.receive_until_quiet(QUIET, QUIET);
-    outcome.stderr_text = replaced(replaced(tool.stderr_text(), dir.path(), "<dir>"),
-                                   port >= 0 ? port_path(port) : device.slave_path(), "<port>");
-    outcome.stdout_text = tool.stdout_text();
+    const std::string port_file = port >= 0 ? port_path(port) : device.slave_path();
+    outcome.stderr_text =
+        replaced(replaced(replaced(tool.stderr_text(), dir.path(), "<dir>"), port_file, "<port>"),
+                 test_root(), "<root>");
+    outcome.stdout_text = replaced(tool.stdout_text(), test_root(), "<root>");
     return outcome;
 }
 
