@@ -77,8 +77,8 @@ const SessionRow ROWS[] = {
     refused("below_range", {"prog", "-1"}, out_of_range("-1")),
     refused(
         "missing_tty_name", {"prog", "ttyUSB5"},
-        "cannot open " + test_root() +
-            "/dev/ttyUSB5: No such file or directory (lorvrc --list shows the ports there are)"),
+        "cannot open <root>/dev/ttyUSB5: No such file or directory (lorvrc --list shows the ports "
+        "there are)"),
     refused("not_a_terminal", {"prog", "/dev/null"},
             "cannot open /dev/null: Inappropriate ioctl for device"),
     // Bytes that are no command are skipped; "O" ends the run at once, the

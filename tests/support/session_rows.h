@@ -29,7 +29,7 @@ struct SessionRow {
     // number (by the arguments, else the variable, else 1) is linked to the
     // pseudo-terminal; a port given otherwise is not.
     const char* port_variable = nullptr;
-    std::string stdout_text; // "<root>" stands for the test tree's root, here and in stderr_text
+    std::string stdout_text = {}; // "<root>": the test tree's root, here and in stderr_text
 };
 
 // What a session did: the tool's turns as read (each read as long as the
