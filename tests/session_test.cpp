@@ -4,11 +4,11 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <poll.h>
 #include <regex>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -20,6 +20,7 @@
 
 using namespace testing_support;
 using std::string_literals::operator""s;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,6 +31,10 @@ const std::string USAGE = "Remote Control for Lorvan\nusage:\nlorvrc <program na
 const std::string N300(300, 'n');
 const std::string E_ACUTE_300 = std::regex_replace(N300, std::regex("n"), "\u00E9");
 const std::vector<std::string> SERVED = {"Cprog\0"s, "O"};
+const std::vector<std::string> IGNORED = {"Cprog\0"s, "\0BCZaem\xFFMprog\0"s, "OA\r\0"s,
+                                          "OMprog\0"s};
+const std::string UNHELD =
+    "lorvrc: the program name holds characters the device cannot show (U+4E2D); sent as blanks\n";
 const std::string NOT_A_PORT = " is not a port; give a number from 0 to 15, a device path such as "
                                "/dev/ttyUSB0, or a name such as ttyUSB0";
 
@@ -58,11 +63,7 @@ const SessionRow ROWS[] = {
     {"utf8_name", {"caf\u00E9\u20AC"}, {}, {"Ccaf\x91\xE7\0"s, "O"}, ""},
     {"longest_name", {N300}, {}, {"C" + N300 + "\0"s, "O"}, ""},
     {"longest_utf8_name", {E_ACUTE_300}, {}, {"C" + std::string(300, '\x91') + "\0"s, "O"}, ""},
-    {"unheld_character",
-     {"a\u4E2Db"},
-     {},
-     {"Ca b\0"s, "O"},
-     "lorvrc: the program name holds characters the device cannot show (U+4E2D); sent as blanks\n"},
+    {"unheld_character", {"a\u4E2Db"}, {}, {"Ca b\0"s, "O"}, UNHELD},
     // The device would take an empty name and start something else.
     refused("name_too_long", {N300 + "n"},
             "the program name is 301 bytes long; the device takes at most 300"),
@@ -83,11 +84,7 @@ const SessionRow ROWS[] = {
             "cannot open /dev/null: Inappropriate ioctl for device"),
     // Bytes that are no command are skipped; "O" ends the run at once, the
     // request behind it unserved.
-    {"ignored_bytes",
-     {"prog"},
-     {{"prog.bas", "A"}},
-     {"Cprog\0"s, "\0BCZaem\xFFMprog\0"s, "OA\r\0"s, "OMprog\0"s},
-     ""},
+    {"ignored_bytes", {"prog"}, {{"prog.bas", "A"}}, IGNORED, ""},
 };
 
 class Session : public testing::TestWithParam<SessionRow> {};
@@ -96,6 +93,86 @@ TEST_P(Session, Plays) { EXPECT_EQ(play(GetParam()), expected(GetParam())); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Session, testing::ValuesIn(ROWS),
                          [](const auto& info) { return std::string(info.param.what); });
+
+TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
+    const std::string help = "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
+                             "\\[<port>\\]\n.*--list.*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*";
+    for (const auto& [option, text] : {std::pair{"--help", help},
+                                       {"-h", help},
+                                       {"--version", "lorvrc [0-9]+\\.[0-9]+\\.[0-9]+\n"s}}) {
+        const SessionRow row = {
+            option, {option}, {}, {}, ""}; // port 1 linked: it must hear nothing
+        SessionOutcome outcome = play(row);
+        EXPECT_THAT(std::exchange(outcome.stdout_text, ""), testing::MatchesRegex(text));
+        EXPECT_EQ(outcome, expected(row));
+    }
+}
+
+// Makes `path` below the test tree's root: a file that holds `bytes`, or
+// with "-> target" a link (devices share drivers: one there already stays).
+void put(const std::string& path, const std::string& bytes) {
+    const fs::path made = fs::path(test_root()) / path;
+    fs::create_directories(made.parent_path());
+    std::error_code exists;
+    bytes.starts_with("-> ") ? fs::create_symlink(bytes.substr(3), made, exists)
+                             : static_cast<void>(std::ofstream(made) << bytes << '\n');
+}
+
+// A tty as the kernel shows it: its class entry, its device (`above` /
+// `device`) with that device's driver, and its UART type or the attributes
+// of the USB device `above` it (ids, then the strings it has).
+void make_tty(const std::string& name, const std::string& above, const std::string& device,
+              const std::string& driver, const std::vector<std::string>& attributes) {
+    const char* const USB[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+    put("sys/class/tty/" + name + "/device", "-> ../../../devices/" + above + "/" + device);
+    put("sys/devices/" + above + "/" + device + "/driver", "-> " + driver);
+    for (std::size_t i = 0; i < attributes.size(); ++i) {
+        put(attributes.size() == 1 ? "sys/class/tty/" + name + "/type"
+                                   : "sys/devices/" + above + "/" + USB[i],
+            attributes[i]);
+    }
+}
+
+class PortList : public testing::Test {
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        for (const char* made : {"sys", "dev/serial", "dev/ttyUSB0", "dev/ttyACM0"}) {
+            fs::remove_all(fs::path(test_root()) / made);
+        }
+    }
+};
+
+// Every tree has ttys without hardware: a virtual console, a ttyS with no
+// UART. Alone they make no port.
+TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
+    put("sys/class/tty/tty1/dev", "4:1");
+    make_tty("ttyS0", "platform", "serial8250", "serial8250", {"0"});
+    const SessionRow none = {"none", {"--list"}, {}, {}, "lorvrc: no serial ports found\n"};
+    EXPECT_EQ(play(none), expected(none));
+    make_tty("ttyS10", "platform", "serial8250", "serial8250", {"99"});
+    make_tty("ttyS2", "platform", "serial8250", "serial8250", {"4"});
+    // The port is two levels below its USB device for usb-serial, one for ACM.
+    make_tty("ttyUSB0", "usb1/1-2", "1-2:1.0/ttyUSB0", "ftdi_sio",
+             {"0403", "6001", "FTDI", "FT232R USB UART", "A10K3Z5M"});
+    make_tty("ttyACM0", "usb1/1-3", "1-3:1.0", "cdc_acm", {"2e8a", "000a", "Raspberry Pi", "Pico"});
+    put("dev/ttyUSB0", "");
+    put("dev/ttyACM0", "");
+    // Relative, as udev makes them; the names are never read for a device.
+    put("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0", "-> ../../ttyUSB0");
+    put("dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "-> ../../ttyUSB0");
+    put("dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0", "-> ../../ttyACM0");
+    put("dev/serial/by-id/usb-gone-if00-port0", "-> ../../ttyUSB9");
+    SessionRow all = {"all", {"--list", "ignored"}, {}, {}, ""};
+    all.stdout_text = "<root>/dev/ttyACM0  cdc_acm  2e8a:000a  Raspberry Pi Pico\n"
+                      "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0\n"
+                      "<root>/dev/ttyS2  serial8250  16550A\n"
+                      "<root>/dev/ttyS10  serial8250  UART type 99\n"
+                      "<root>/dev/ttyUSB0  ftdi_sio  0403:6001  FTDI FT232R USB UART  serial "
+                      "A10K3Z5M\n"
+                      "  <root>/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0\n"
+                      "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n";
+    EXPECT_EQ(play(all), expected(all));
+}
 
 // Whether the line's TIOCEXCL flag is `flag`, as far as this user can see:
 // an open that TIOCEXCL refuses counts as set.
@@ -108,133 +185,6 @@ bool exclusive(const std::string& slave, int flag) {
     return set == flag;
 }
 
-// Another program may have left the line in any state: every setting the
-// tool relies on is its own, and the line is its alone until it ends. Then
-// a silent device is waited for through its read time-outs.
-TEST(Line, IsSetUpHeldAndWaitedOn) {
-    PtyDevice device;
-    device.link_as_port(1);
-    termios line{};
-    ASSERT_EQ(tcgetattr(device.master(), &line), 0);
-    cfsetspeed(&line, B9600);
-    line.c_cflag = (line.c_cflag & ~tcflag_t{CSIZE}) | CS7 | PARENB | CSTOPB;
-    ASSERT_EQ(tcsetattr(device.master(), TCSANOW, &line), 0);
-    ToolProcess tool(tool_under_test(), {"prog"});
-    ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    // The master reads the slave's settings, for any user.
-    ASSERT_EQ(tcgetattr(device.master(), &line), 0);
-    EXPECT_EQ(std::pair(cfgetispeed(&line), cfgetospeed(&line)),
-              std::pair(speed_t{B38400}, speed_t{B38400}));
-    EXPECT_EQ(line.c_cflag & tcflag_t{CSIZE | PARENB | CSTOPB | CREAD | CLOCAL},
-              tcflag_t{CS8 | CREAD | CLOCAL});
-    EXPECT_EQ(line.c_iflag & tcflag_t{BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON}, 0u);
-    EXPECT_EQ(line.c_oflag & tcflag_t{OPOST}, 0u);
-    EXPECT_EQ(line.c_lflag & tcflag_t{ECHO | ECHONL | ICANON | ISIG | IEXTEN}, 0u);
-    EXPECT_EQ(std::pair(line.c_cc[VTIME], line.c_cc[VMIN]), std::pair(cc_t{10}, cc_t{0}));
-    // TIOCEXCL: others get EBUSY; root, whom it lets in, sees the flag.
-    EXPECT_TRUE(exclusive(device.slave_path(), 1));
-    EXPECT_EQ(device.receive(1, milliseconds(2500)), "");
-    device.send("O");
-    EXPECT_EQ(tool.wait(DEADLINE), 0);
-    EXPECT_TRUE(exclusive(device.slave_path(), 0)); // released with the port
-}
-
-// In a session of its own the tool could make the line its controlling
-// terminal; the hang-up would then kill it before it could say anything.
-TEST(Line, HangUpInANewSessionEndsTheRunWithOneLine) {
-    PtyDevice device;
-    device.link_as_port(1);
-    ToolProcess tool(tool_under_test(), {"prog"}, "", true);
-    ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    device.hang_up();
-    EXPECT_EQ(tool.wait(DEADLINE), 1);
-    EXPECT_EQ(tool.stderr_text(), "lorvrc: lost the connection on " + port_path(1) + "\n");
-}
-
-// Arguments for /bin/sh to run the tool on "prog" with `redirections`.
-std::vector<std::string> via_shell(const std::string& redirections) {
-    return {"-c", "exec \"$0\" prog " + redirections, tool_under_test()};
-}
-
-// With standard error closed the port could take descriptor 2, and our
-// text (trace, warnings) would go down the line; with its reader gone a
-// write could kill us. Either way the device is served exactly.
-TEST(UnusableStderr, DeviceIsServedExactly) {
-    const std::pair<std::string, ChildStderr> launches[] = {{"2>&-", ChildStderr::captured},
-                                                            {"<&- 2>&-", ChildStderr::captured},
-                                                            {"", ChildStderr::broken_pipe}};
-    for (const auto& [redirections, child_stderr] : launches) {
-        TempDir dir;
-        dir.write_file("prog.bas", std::string(400, 'x') + "\nB");
-        PtyDevice device;
-        device.link_as_port(1);
-        ToolProcess tool("/bin/sh", via_shell(redirections), dir.path(), false, child_stderr);
-        ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-        device.send("Thello\0Mprog\0"s);
-        EXPECT_EQ(device.receive_file_reply(DEADLINE), "OB\r\0"s);
-        device.send("O");
-        EXPECT_EQ(tool.wait(DEADLINE), 0) << redirections;
-        EXPECT_EQ(device.receive_until_quiet(QUIET, QUIET), "");
-    }
-}
-
-// A report longer than a small pipe reaches the reader whole: a blocking
-// write cut short (by a stop and continue) is followed by the rest, and a
-// non-blocking standard error that is full is waited on.
-TEST(UnusableStderr, ShortWritesAreCompleted) {
-    for (const bool nonblocking : {false, true}) {
-        TempDir dir;
-        int ends[2];
-        ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
-        ASSERT_EQ(fcntl(ends[0], F_SETPIPE_SZ, 4096), 4096);
-        fcntl(ends[1], F_SETFD, 0); // the tool's standard error, through the shell
-        fcntl(ends[1], F_SETFL, nonblocking ? O_NONBLOCK : 0);
-        PtyDevice device;
-        device.link_as_port(1);
-        ToolProcess tool("/bin/sh", via_shell("2>&" + std::to_string(ends[1])), dir.path());
-        close(ends[1]);
-        ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-        const std::string report(20000, 'r');
-        device.send("E" + report + "\0"s);
-        // By then the tool is inside the one write of the report, which the
-        // pipe cannot take whole.
-        usleep(300000);
-        siginfo_t stopped{};
-        if (!nonblocking && kill(tool.pid(), SIGSTOP) == 0) {
-            waitid(P_PID, static_cast<id_t>(tool.pid()), &stopped, WSTOPPED | WEXITED | WNOWAIT);
-            kill(tool.pid(), SIGCONT);
-        }
-        std::string text;
-        char buffer[4096];
-        const auto until = std::chrono::steady_clock::now() + DEADLINE;
-        for (ssize_t got = -1; got != 0 && std::chrono::steady_clock::now() < until;) {
-            pollfd ready{ends[0], POLLIN, 0};
-            poll(&ready, 1, 100);
-            got = read(ends[0], buffer, sizeof buffer);
-            text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        }
-        close(ends[0]);
-        EXPECT_EQ(tool.wait(DEADLINE), 1);
-        EXPECT_EQ(text, "Error " + dir.path() + "\\ " + report + "\n") << nonblocking;
-    }
-}
-
-TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
-    PtyDevice device;
-    device.link_as_port(1);
-    const std::string help = "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
-                             "\\[<port>\\]\n.*--list.*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*";
-    for (const auto& [option, text] : {std::pair{"--help", help},
-                                       {"-h", help},
-                                       {"--version", "lorvrc [0-9]+\\.[0-9]+\\.[0-9]+\n"s}}) {
-        ToolProcess tool(tool_under_test(), {option, "prog"});
-        EXPECT_EQ(tool.wait(DEADLINE), 0) << option;
-        EXPECT_EQ(tool.stderr_text(), "") << option;
-        EXPECT_THAT(tool.stdout_text(), testing::MatchesRegex(text));
-    }
-    EXPECT_EQ(device.receive(1, QUIET), "");
-}
-
 // The lock file other programs look for, LCK..pts_N for /dev/pts/N, and
 // what it holds for a process.
 std::string lock_file_of(const std::string& slave) {
@@ -242,93 +192,160 @@ std::string lock_file_of(const std::string& slave) {
 }
 
 std::string lock_text(pid_t pid) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-    return text;
+    return (std::ostringstream() << std::setw(10) << pid << '\n').str();
 }
 
-// A stale lock (its process is gone) is replaced by ours, which goes at
-// the end of the session (0) and on each signal that ends the run.
-TEST(LockFile, StaleOneReplacedOursRemovedAtEveryEnd) {
-    for (const int signal : {0, SIGINT, SIGTERM, SIGHUP}) {
+const int HANG_UP = -1;
+
+// Another program may have left the line in any state and a stale lock (its
+// process gone): every setting the tool relies on is its own, and the line
+// and lock are its alone until the run ends, by the device (0), a signal or
+// a hang-up. In a session of its own the tool could make the line its
+// controlling terminal; the hang-up would then kill it before it could say
+// anything. A silent device is waited for through its read time-outs.
+TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
+    for (const int end : {0, SIGINT, SIGTERM, SIGHUP, HANG_UP}) {
         PtyDevice device;
-        const pid_t gone = 99999999; // above any pid_max
         const std::string lock_file = lock_file_of(device.slave_path());
-        std::ofstream(lock_file) << lock_text(gone);
+        std::ofstream(lock_file) << lock_text(99999999); // above any pid_max
         device.link_as_port(1);
-        ToolProcess tool(tool_under_test(), {"prog"});
+        termios line{};
+        ASSERT_EQ(tcgetattr(device.master(), &line), 0);
+        cfsetspeed(&line, B9600);
+        line.c_cflag = (line.c_cflag & ~tcflag_t{CSIZE}) | CS7 | PARENB | CSTOPB;
+        ASSERT_EQ(tcsetattr(device.master(), TCSANOW, &line), 0);
+        ToolProcess tool(tool_under_test(), {"prog"}, "", end == HANG_UP);
         ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-        std::ostringstream text;
-        text << std::ifstream(lock_file).rdbuf();
-        EXPECT_EQ(text.str(), lock_text(tool.pid()));
-        signal == 0 ? device.send("O") : static_cast<void>(kill(tool.pid(), signal));
-        EXPECT_EQ(tool.wait(DEADLINE), signal == 0 ? 0 : 128 + signal);
-        EXPECT_NE(access(lock_file.c_str(), F_OK), 0) << signal;
+        EXPECT_EQ((std::ostringstream() << std::ifstream(lock_file).rdbuf()).str(),
+                  lock_text(tool.pid()));
+        // The master reads the slave's settings, for any user. The serial
+        // module's own tests check the rest of what it sets.
+        ASSERT_EQ(tcgetattr(device.master(), &line), 0);
+        EXPECT_EQ(std::tuple(cfgetispeed(&line), cfgetospeed(&line),
+                             line.c_cflag & (CSIZE | PARENB | CSTOPB), line.c_cc[VTIME]),
+                  std::tuple(speed_t{B38400}, speed_t{B38400}, tcflag_t{CS8}, cc_t{10}));
+        // TIOCEXCL: others get EBUSY; root, whom it lets in, sees the flag.
+        EXPECT_TRUE(exclusive(device.slave_path(), 1));
+        EXPECT_EQ(device.receive(1, milliseconds(end == 0 ? 2500 : 0)), "");
+        end == HANG_UP ? device.hang_up()
+        : end == 0     ? device.send("O")
+                       : static_cast<void>(kill(tool.pid(), end));
+        EXPECT_EQ(tool.wait(DEADLINE), end == 0 ? 0 : end == HANG_UP ? 1 : 128 + end);
+        EXPECT_EQ(tool.stderr_text(),
+                  end == HANG_UP ? "lorvrc: lost the connection on " + port_path(1) + "\n" : "");
+        EXPECT_NE(access(lock_file.c_str(), F_OK), 0) << end;
+        EXPECT_TRUE(end != 0 || exclusive(device.slave_path(), 0)); // released with the port
+    }
+}
+
+// With standard input and error closed the port could take descriptor 2,
+// and our text (trace, report) would go down the line; with its reader
+// gone a write could kill us. Either way the device is served exactly. A
+// report longer than a small pipe reaches the reader whole: a blocking
+// write cut short (by a stop and continue) is followed by the rest, and a
+// non-blocking standard error that is full is waited on.
+TEST(UnusableStderr, DeviceIsServedExactlyAndTextWhole) {
+    const std::tuple<std::string, ChildStderr, int> launches[] = {
+        {"2>&-", ChildStderr::captured, 0},
+        {"<&- 2>&-", ChildStderr::captured, 0},
+        {"", ChildStderr::broken_pipe, 0},
+        {"2>&", ChildStderr::captured, 0}, // to the pipe
+        {"2>&", ChildStderr::captured, O_NONBLOCK}};
+    for (const auto& [redirections, child_stderr, flags] : launches) {
+        TempDir dir;
+        dir.write_file("prog.bas", "B");
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+        ASSERT_EQ(fcntl(ends[0], F_SETPIPE_SZ, 4096), 4096);
+        fcntl(ends[1], F_SETFD, 0); // the tool's standard error, through the shell
+        fcntl(ends[1], F_SETFL, flags);
+        const bool piped = redirections == "2>&";
+        PtyDevice device;
+        device.link_as_port(1);
+        const std::string command = "exec \"$0\" prog " + redirections;
+        ToolProcess tool(
+            "/bin/sh", {"-c", command + (piped ? std::to_string(ends[1]) : ""), tool_under_test()},
+            dir.path(), false, child_stderr);
+        close(ends[1]);
+        ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+        device.send("Thello\0Mprog\0"s);
+        EXPECT_EQ(device.receive_file_reply(DEADLINE), "OB\r\0"s);
+        const std::string report(20000, 'r');
+        device.send("E" + report + "\0"s);
+        // By then the tool is inside the one write of the report, which the
+        // pipe cannot take whole.
+        usleep(300000);
+        siginfo_t stopped{};
+        if (piped && flags == 0 && kill(tool.pid(), SIGSTOP) == 0) {
+            waitid(P_PID, static_cast<id_t>(tool.pid()), &stopped, WSTOPPED | WEXITED | WNOWAIT);
+            kill(tool.pid(), SIGCONT);
+        }
+        std::string text;
+        char buffer[4096];
+        pollfd ready{ends[0], POLLIN, 0};
+        for (ssize_t got = -1; got != 0 && poll(&ready, 1, 3000) > 0;) {
+            got = read(ends[0], buffer, sizeof buffer);
+            text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        }
+        close(ends[0]);
+        EXPECT_EQ(tool.wait(DEADLINE), 1) << redirections;
+        EXPECT_EQ(device.receive_until_quiet(QUIET, QUIET), "");
+        EXPECT_EQ(text, piped ? "hello\nError " + dir.path() + "\\prog.bas " + report + "\n" : "")
+            << flags;
     }
 }
 
 const std::string IN_USE = " is in use by another program";
+const std::vector<std::string> AS_NOBODY = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};
 
-// Runs the tool on `port` (as nobody: root ignores TIOCEXCL and file
-// modes) and expects one line that names the port, the reason and the
-// fix, status 1, and nothing sent.
-void expect_refusal(const PtyDevice& device, const std::string& port, bool as_nobody,
-                    const std::string& line) {
-    const std::vector<std::string> args = {"prog", port};
-    ToolProcess tool(as_nobody ? "/usr/bin/setpriv" : tool_under_test(),
-                     as_nobody ? std::vector<std::string>{"--reuid=65534", "--regid=65534",
-                                                          "--clear-groups", tool_under_test(),
-                                                          "prog", port}
-                               : args);
-    EXPECT_EQ(device.receive(1, QUIET), "");
+// Runs the tool on `port` (through `as`: root ignores TIOCEXCL and file
+// modes) and expects one line that names the port, the reason and the fix,
+// and status 1.
+void expect_refusal(const std::string& port, const std::string& line,
+                    std::vector<std::string> as = {}) {
+    as.insert(as.end(), {tool_under_test(), "prog", port});
+    ToolProcess tool(as[0], {as.begin() + 1, as.end()});
     EXPECT_EQ(tool.wait(DEADLINE), 1) << line;
     EXPECT_EQ(tool.stderr_text(), "lorvrc: " + line + "\n");
 }
 
-TEST(Refused, HeldByALockFileOrFlock) {
+// A pseudo-terminal never unlockpt()-ed fails at open with EIO, as a ttyS
+// port with no UART behind it does. Access and TIOCEXCL refuse only an
+// unprivileged user: root plays one with setpriv when it can.
+TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
     PtyDevice device;
     const std::string slave = device.slave_path();
     const std::string lock_file = lock_file_of(slave);
     std::ofstream(lock_file) << lock_text(getpid());
-    expect_refusal(device, slave, false,
-                   slave + IN_USE + " (process " + std::to_string(getpid()) +
-                       " holds the lock file " + lock_file + ")");
+    expect_refusal(slave, slave + IN_USE + " (process " + std::to_string(getpid()) +
+                              " holds the lock file " + lock_file + ")");
     unlink(lock_file.c_str());
-    const int held = open(slave.c_str(), O_RDWR | O_NOCTTY);
+    int held = open(slave.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-    expect_refusal(device, slave, false, slave + IN_USE);
+    expect_refusal(slave, slave + IN_USE);
     close(held);
-}
-
-// A pseudo-terminal never unlockpt()-ed fails at open with EIO, as a ttyS
-// port with no UART behind it does.
-TEST(Refused, NoHardware) {
-    PtyDevice device;
     const int never_unlocked = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(link_port(1, ptsname(never_unlocked)));
-    expect_refusal(device, "1", false,
-                   "cannot open " + port_path(1) +
-                       ": Input/output error (no serial hardware answers at this port; lorvrc "
-                       "--list shows the ports that have some)");
+    expect_refusal("1", "cannot open " + port_path(1) +
+                            ": Input/output error (no serial hardware answers at this port; "
+                            "lorvrc --list shows the ports that have some)");
     link_port(1, "");
     close(never_unlocked);
-}
-
-TEST(Refused, NoAccessOrExclusive) {
     const group* dialout = getgrnam("dialout");
-    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 || dialout == nullptr) {
+    if (geteuid() != 0 || access(AS_NOBODY[0].c_str(), X_OK) != 0 || dialout == nullptr) {
         GTEST_SKIP() << "needs root, setpriv and a group dialout to act as an unprivileged user";
     }
-    PtyDevice device;
-    const std::string slave = device.slave_path();
     ASSERT_EQ(chown(slave.c_str(), 0, dialout->gr_gid) + chmod(slave.c_str(), 0660), 0);
-    expect_refusal(device, slave, true,
+    expect_refusal(slave,
                    "cannot open " + slave +
                        ": Permission denied (the port belongs to the group dialout: sudo usermod "
-                       "-aG dialout $USER, then log in again)");
-    const int held = open(slave.c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_EQ(chmod(slave.c_str(), 0666) + ioctl(held, TIOCEXCL), 0);
-    expect_refusal(device, slave, true, slave + IN_USE);
+                       "-aG dialout $USER, then log in again)",
+                   AS_NOBODY);
+    ASSERT_EQ(chmod(slave.c_str(), 0666) +
+                  ioctl(held = open(slave.c_str(), O_RDWR | O_NOCTTY), TIOCEXCL),
+              0);
+    expect_refusal(slave, slave + IN_USE, AS_NOBODY);
     close(held);
 }
 
