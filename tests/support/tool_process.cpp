@@ -2,7 +2,7 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,14 +12,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Points the child's descriptor 2 where `child_stderr` says.
+// Points the child's descriptor 2 at the capture file, or at a pipe whose
+// reader is gone before the first write.
 void redirect_stderr(ChildStderr child_stderr, int err_fd) {
     int broken[2] = {-1, -1};
     if (child_stderr == ChildStderr::broken_pipe && pipe(broken) == 0) {
-        close(broken[0]); // the reader is gone before the first write
+        close(broken[0]);
     }
-    child_stderr == ChildStderr::closed ? close(STDERR_FILENO)
-                                        : dup2(broken[1] >= 0 ? broken[1] : err_fd, STDERR_FILENO);
+    dup2(broken[1] >= 0 ? broken[1] : err_fd, STDERR_FILENO);
     close(broken[1]);
 }
 
@@ -48,24 +48,29 @@ void redirect_stderr(ChildStderr child_stderr, int err_fd) {
     _exit(127);
 }
 
+// Everything written to a capture file so far; reading moves no offset
+// the child writes at.
+std::string captured(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n = 0;
+         (n = pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
 } // namespace
 
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& directory, bool new_session, ChildStderr child_stderr) {
-    int err_pipe[2];
-    int out_pipe[2];
-    if (pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) {
-        return;
-    }
+    // Files, not pipes, take the output: the tool never waits for a reader.
+    stderr_fd_ = memfd_create("stderr", MFD_CLOEXEC);
+    stdout_fd_ = memfd_create("stdout", MFD_CLOEXEC);
     pid_ = fork();
     if (pid_ == 0) {
-        exec_child(program, args, directory, new_session, child_stderr, err_pipe[1], out_pipe[1]);
+        exec_child(program, args, directory, new_session, child_stderr, stderr_fd_, stdout_fd_);
     }
-    close(err_pipe[1]);
-    close(out_pipe[1]);
-    stderr_fd_ = err_pipe[0];
-    stdout_fd_ = out_pipe[0];
-    drainer_ = std::thread([this] { drain(); });
 }
 
 ToolProcess::~ToolProcess() {
@@ -73,32 +78,8 @@ ToolProcess::~ToolProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (drainer_.joinable()) {
-        drainer_.join();
-    }
     close(stderr_fd_);
     close(stdout_fd_);
-}
-
-void ToolProcess::drain() {
-    pollfd fds[2] = {{stderr_fd_, POLLIN, 0}, {stdout_fd_, POLLIN, 0}};
-    int open_count = 2;
-    while (open_count > 0 && poll(fds, 2, -1) > 0) {
-        for (pollfd& p : fds) {
-            if (p.fd < 0 || p.revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = read(p.fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                p.fd = -1;
-                --open_count;
-                continue;
-            }
-            std::lock_guard<std::mutex> lock(mutex_);
-            (p.fd == stderr_fd_ ? stderr_ : stdout_).append(buffer, static_cast<std::size_t>(n));
-        }
-    }
 }
 
 std::optional<int> ToolProcess::wait(milliseconds timeout) {
@@ -121,9 +102,6 @@ std::optional<int> ToolProcess::wait(milliseconds timeout) {
         }
         usleep(1000);
     }
-    if (drainer_.joinable()) {
-        drainer_.join(); // the pipes close with the child: all output is in
-    }
     return status_;
 }
 
@@ -138,15 +116,9 @@ bool ToolProcess::wait_for_stderr(const std::string& text, milliseconds timeout)
     return true;
 }
 
-std::string ToolProcess::stderr_text() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stderr_;
-}
+std::string ToolProcess::stderr_text() const { return captured(stderr_fd_); }
 
-std::string ToolProcess::stdout_text() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stdout_;
-}
+std::string ToolProcess::stdout_text() const { return captured(stdout_fd_); }
 
 std::optional<long> ToolProcess::peak_rss_kib() const {
     return usage_ ? std::optional<long>(usage_->ru_maxrss) : std::nullopt;

@@ -3,10 +3,8 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sys/resource.h>
@@ -28,9 +26,9 @@ constexpr bool UNDER_SANITIZERS = false;
 // with the tests' own support, not in the harness the demo shares).
 std::string tool_under_test();
 
-// Where the child's standard error goes: into stderr_text(), nowhere (the
-// descriptor is closed), or into a pipe whose reader has gone.
-enum class ChildStderr { captured, closed, broken_pipe };
+// Where the child's standard error goes: into stderr_text(), or into a
+// pipe whose reader has gone.
+enum class ChildStderr { captured, broken_pipe };
 
 class ToolProcess {
   public:
@@ -53,8 +51,8 @@ class ToolProcess {
     // Waits until standard error holds `text`; true if it came in time.
     bool wait_for_stderr(const std::string& text, milliseconds timeout);
 
-    std::string stderr_text();
-    std::string stdout_text();
+    std::string stderr_text() const;
+    std::string stdout_text() const;
 
     // Peak resident memory in KiB (ru_maxrss), known once wait() has seen
     // the child end; nothing before. The kernel carries the figure over an
@@ -63,17 +61,11 @@ class ToolProcess {
     std::optional<long> peak_rss_kib() const;
 
   private:
-    void drain();
-
     pid_t pid_ = -1;
     int stderr_fd_ = -1;
     int stdout_fd_ = -1;
     std::optional<int> status_;
     std::optional<rusage> usage_;
-    std::mutex mutex_;
-    std::string stderr_;
-    std::string stdout_;
-    std::thread drainer_;
 };
 
 } // namespace testing_support
