@@ -102,12 +102,18 @@ std::optional<std::vector<std::string>> reply_lines(const std::string& reply) {
     return lines;
 }
 
+// One file reply: "E" alone, or "O" through its closing 0 byte.
+std::string receive_file_reply(const PtyDevice& device) {
+    const std::string first = device.receive(1, REPLY_TIME);
+    return first == "O" ? first + device.receive_through_zero(REPLY_TIME) : first;
+}
+
 // Sends a file request and shows the reply; false when none came.
 bool request_file(const PtyDevice& device, char command, const std::string& name,
                   const std::string& extension) {
     say(std::string("asks for ") + name + extension + " (\"" + command + "\")");
     device.send(command + name + '\0');
-    const std::string reply = device.receive_file_reply(REPLY_TIME);
+    const std::string reply = receive_file_reply(device);
     const auto lines = reply_lines(reply);
     if (!lines) {
         say(reply == "E" ? "lorvrc refused " + name + extension

@@ -31,15 +31,13 @@ failures=0
 check() {
   local expected=$1 offered
   shift
-  COMP_WORDS=("$@")
-  COMP_CWORD=$(($# - 1))
-  COMPREPLY=()
+  COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMPREPLY=()
   _lorvrc
   offered="$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd, -)"
-  if [ "$offered" != "$expected" ]; then
+  [ "$offered" = "$expected" ] || {
     echo "FAIL: lorvrc ${COMP_WORDS[*]:1}<TAB> offers '$offered', expected '$expected'" >&2
     failures=$((failures + 1))
-  fi
+  }
 }
 
 ports="$work/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"

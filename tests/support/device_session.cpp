@@ -17,11 +17,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    if (!path_.empty()) {
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempDir::write_file(const std::string& name, const std::string& bytes) const {

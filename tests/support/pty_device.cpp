@@ -85,14 +85,6 @@ std::string PtyDevice::receive_through_zero(milliseconds timeout) const {
     return got;
 }
 
-std::string PtyDevice::receive_file_reply(milliseconds timeout) const {
-    const std::string first = receive(1, timeout);
-    if (first != "O") {
-        return first;
-    }
-    return first + receive_through_zero(timeout);
-}
-
 std::string PtyDevice::receive_until_quiet(milliseconds quiet, milliseconds timeout) const {
     std::string got;
     const auto deadline = Clock::now() + timeout;

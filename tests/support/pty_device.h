@@ -52,9 +52,6 @@ class PtyDevice {
     // `timeout` has passed.
     std::string receive_through_zero(milliseconds timeout) const;
 
-    // Reads one file reply: "E" alone, or "O" through its closing 0 byte.
-    std::string receive_file_reply(milliseconds timeout) const;
-
     // Reads until no byte has come for `quiet`, or `timeout` has passed.
     std::string receive_until_quiet(milliseconds quiet, milliseconds timeout) const;
 
