@@ -120,7 +120,7 @@ SessionRow report_row(const char* what, const std::string& payload, const std::s
 const std::string A300(300, 'A');
 // Not UTF-8 (Windows-1252, overlong forms, surrogates, past U+10FFFF, a
 // sequence cut short): each line goes out byte for byte.
-const std::string NOT_UTF8 = "caf\xE9 \x80\x83\n\xC3\xA9\xE9\n\xC0\xAF\n\xE0\x80\xAF\n"
+const std::string NOT_UTF8 = "\x80\ncaf\xE9 \x80\x83\n\xC3\xA9\xE9\n\xC0\xAF\n\xE0\x80\xAF\n"
                              "\xF0\x80\x80\xAF\n\xED\xA0\x80\n\xED\xBF\xBF\n\xF4\x90\x80\x80\n"
                              "\xF5\x80\x80\x80\n\xC3\xA9\xC3";
 // Valid UTF-8 at the edges of each sequence length and around the

@@ -94,8 +94,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Session, testing::ValuesIn(ROWS),
                          [](const auto& info) { return std::string(info.param.what); });
 
 TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
-    const std::string help = "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
-                             "\\[<port>\\]\n.*--list.*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*";
+    const std::string help =
+        "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
+        "\\[<port>\\]\n.*--list.*a number 0 to 15 .*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*"
+        "\n  --list +list the serial.*\n  --version +show the version\n";
     for (const auto& [option, text] : {std::pair{"--help", help},
                                        {"-h", help},
                                        {"--version", "lorvrc [0-9]+\\.[0-9]+\\.[0-9]+\n"s}}) {
@@ -169,6 +171,10 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
                       "  <root>/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0\n"
                       "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n";
     EXPECT_EQ(play(all), expected(all));
+    ToolProcess full("/bin/sh", {"-c", "exec \"$0\" --list >/dev/full", tool_under_test()});
+    EXPECT_EQ(full.wait(DEADLINE), 1);
+    EXPECT_EQ(full.stderr_text(),
+              "lorvrc: cannot write the list of ports: No space left on device\n");
 }
 
 // Whether the line's TIOCEXCL flag is `flag`, as far as this user can see:
@@ -254,14 +260,19 @@ TEST(UnusableStderr, DeviceIsServedExactlyAndTextWhole) {
         const bool piped = redirections == "2>&";
         PtyDevice device;
         device.link_as_port(1);
-        const std::string command = "exec \"$0\" prog " + redirections;
+        // Room for few descriptors: a file reply that left its file open would
+        // soon have the requests refused.
+        const std::string command = "ulimit -n 20; exec \"$0\" prog " + redirections;
         ToolProcess tool(
             "/bin/sh", {"-c", command + (piped ? std::to_string(ends[1]) : ""), tool_under_test()},
             dir.path(), false, child_stderr);
         close(ends[1]);
         ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-        device.send("Thello\0Mprog\0"s);
-        EXPECT_EQ(device.receive(4, DEADLINE), "OB\r\0"s);
+        std::string requests = "Thello\0"s, replies;
+        for (int i = 0; i < 20; ++i, requests += "Mprog\0"s, replies += "OB\r\0"s) {
+        }
+        device.send(requests);
+        EXPECT_EQ(device.receive(replies.size(), DEADLINE), replies);
         const std::string report(20000, 'r');
         device.send("E" + report + "\0"s);
         // By then the tool is inside the one write of the report, which the
