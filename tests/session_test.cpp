@@ -311,6 +311,10 @@ void expect_refusal(const std::string& port, const std::string& line,
     ToolProcess tool(as[0], {as.begin() + 1, as.end()});
     EXPECT_EQ(tool.wait(DEADLINE), 1) << line;
     EXPECT_EQ(tool.stderr_text(), "lorvrc: " + line + "\n");
+    // A lock file the refused run made went with it.
+    const std::string lock_file = port.starts_with("/dev/pts/") ? lock_file_of(port) : "";
+    EXPECT_NE((std::ostringstream() << std::ifstream(lock_file).rdbuf()).str(),
+              lock_text(tool.pid()));
 }
 
 // A pseudo-terminal never unlockpt()-ed fails at open with EIO, as a ttyS
