@@ -48,7 +48,6 @@ check "alpha" lorvrc al
 check "--help,--list,--version,-t" lorvrc -
 check "" lorvrc --list ""
 check "alpha,beta,two words" lorvrc -t ""
-check "beta" lorvrc -t b
 check "$ports" lorvrc alpha ""
 check "$ports" lorvrc -t alpha ""
 check "$ports" lorvrc alpha ignored ""

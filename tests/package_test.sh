@@ -37,7 +37,6 @@ files="$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort | paste -sd' ' -)"
 ./usr/share/doc/lorvrc/protocol.md ./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
 grep -q '^-rwxr-xr-x .* \./usr/bin/lorvrc$' <<<"$listing" || fail "the binary is not executable"
 
-dpkg-deb -f "$deb"
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | paste -sd' ' -)" = \
   "Package: lorvrc Version: $version Architecture: $arch" ] || fail "control fields"
 [[ "$(dpkg-deb -f "$deb" Depends)" == *libc6* ]] || fail "Depends field lacks libc6"

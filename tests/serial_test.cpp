@@ -105,6 +105,19 @@ TEST_F(Serial, OpenSetsTheLineAndKeepsWhatItDoesNotOwn) {
     }
 }
 
+// Every speed the header promises sets that rate: the C library, which
+// takes a rate as a number too, says which constant that is.
+TEST_F(Serial, OpenSetsEveryPromisedSpeed) {
+    for (const int baud : {0, 50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600,
+                           19200, 38400, 57600, 115200}) {
+        termios want{}, got{};
+        cfsetspeed(&want, static_cast<speed_t>(baud));
+        ASSERT_EQ(serial_open(PORT, 8, PARITY_NONE, 1, baud, 0), SERIAL_OK) << baud;
+        ASSERT_EQ(tcgetattr(device_.master(), &got), 0);
+        EXPECT_EQ(cfgetospeed(&got), cfgetospeed(&want)) << baud;
+    }
+}
+
 // Refused after the device is opened: the port, open before, is closed and
 // nothing is left open.
 TEST_F(Serial, BadLineSettingsAreRefusedAndLeaveThePortClosed) {

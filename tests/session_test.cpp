@@ -245,6 +245,7 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
 // non-blocking standard error that is full is waited on.
 TEST(UnusableStderr, DeviceIsServedExactlyAndTextWhole) {
     const std::tuple<std::string, ChildStderr, int> launches[] = {
+        {"2>&-", ChildStderr::captured, 0},
         {"<&- 2>&-", ChildStderr::captured, 0},
         {"", ChildStderr::broken_pipe, 0},
         {"2>&", ChildStderr::captured, 0}, // to the pipe

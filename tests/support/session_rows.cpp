@@ -31,18 +31,14 @@ void make_file(const TempDir& dir, const std::string& name, const std::string& b
     }
 }
 
-// The port text the tool will read: the last argument after the name, else
-// the variable, else "1".
-std::string port_text(const SessionRow& row) {
-    const std::size_t name = !row.args.empty() && row.args[0] == "-t" ? 2 : 1;
-    if (row.args.size() > name) {
-        return row.args.back();
-    }
-    return row.port_variable != nullptr && *row.port_variable != '\0' ? row.port_variable : "1";
-}
-
+// The port number the tool will read (the last argument after the name,
+// else the variable, else 1); -1 when it reads a port of another form.
 int port_of(const SessionRow& row) {
-    const std::string text = port_text(row);
+    const std::size_t name = !row.args.empty() && row.args[0] == "-t" ? 2 : 1;
+    const bool variable = row.port_variable != nullptr && *row.port_variable != '\0';
+    const std::string text = row.args.size() > name ? row.args.back()
+                             : variable             ? row.port_variable
+                                                    : "1";
     const bool number = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     return number && text.size() < 3 ? std::stoi(text) : -1;
 }
@@ -102,11 +98,6 @@ SessionOutcome play(const SessionRow& row) {
                  test_root(), "<root>");
     outcome.stdout_text = replaced(tool.stdout_text(), test_root(), "<root>");
     return outcome;
-}
-
-bool operator==(const SessionOutcome& a, const SessionOutcome& b) {
-    return a.talk == b.talk && a.sent_after == b.sent_after && a.stderr_text == b.stderr_text &&
-           a.stdout_text == b.stdout_text && a.status == b.status;
 }
 
 std::ostream& operator<<(std::ostream& out, const SessionOutcome& outcome) {

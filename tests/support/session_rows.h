@@ -42,6 +42,8 @@ struct SessionOutcome {
     std::string stderr_text;
     std::string stdout_text;
     std::optional<int> status;
+
+    bool operator==(const SessionOutcome&) const = default;
 };
 
 // The outcome the row asks for.
@@ -51,7 +53,6 @@ SessionOutcome expected(const SessionRow& row);
 // in a new directory with the row's files, plays the turns.
 SessionOutcome play(const SessionRow& row);
 
-bool operator==(const SessionOutcome& a, const SessionOutcome& b);
 std::ostream& operator<<(std::ostream& out, const SessionOutcome& outcome);
 std::ostream& operator<<(std::ostream& out, const SessionRow& row);
 
