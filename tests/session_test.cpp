@@ -94,10 +94,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Session, testing::ValuesIn(ROWS),
                          [](const auto& info) { return std::string(info.param.what); });
 
 TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
-    const std::string help =
-        "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
-        "\\[<port>\\]\n.*--list.*a number 0 to 15 .*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*"
-        "\n  --list +list the serial.*\n  --version +show the version\n";
+    const std::string help = "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
+                             "\\[<port>\\]\n +lorvrc --list \\| --help \\| --version\n.*a number 0 "
+                             "to 15 .*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*"
+                             "\n  --list +list the serial.*\n  --version +show the version\n";
     for (const auto& [option, text] : {std::pair{"--help", help},
                                        {"-h", help},
                                        {"--version", "lorvrc [0-9]+\\.[0-9]+\\.[0-9]+\n"s}}) {
@@ -105,6 +105,8 @@ TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
         EXPECT_THAT(std::exchange(outcome.stdout_text, ""), testing::MatchesRegex(text));
         EXPECT_EQ(outcome, (SessionOutcome{{}, "", "", "", 0})); // port 1 linked: heard nothing
     }
+    ToolProcess full("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tool_under_test()});
+    EXPECT_EQ(full.wait(DEADLINE), 1); // the failed write shows in the status
 }
 
 // Makes `path` below the test tree's root: a file that holds `bytes`, or
