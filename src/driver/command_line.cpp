@@ -1,6 +1,5 @@
 #include "command_line.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,13 +30,6 @@ files it asks for, its trace text and error report) until it ends.
   --version     show the version
 )";
 
-// Standard output, for the texts that are asked for: a failed write (a
-// full disk) must show in the status, as `lorvrc --help > file` expects.
-int print_to_output(const std::string& text) {
-    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-    return written && std::fflush(stdout) == 0 ? 0 : 1;
-}
-
 } // namespace
 
 std::optional<CommandLine> read_command_line(int argc, const char* const* argv) {
@@ -67,6 +59,6 @@ void usage() {
     std::exit(1);
 }
 
-int print_help() { return print_to_output(HELP); }
+int print_help() { return write_to_output(HELP) ? 0 : 1; }
 
-int print_version() { return print_to_output("lorvrc " LORVRC_VERSION "\n"); }
+int print_version() { return write_to_output("lorvrc " LORVRC_VERSION "\n") ? 0 : 1; }

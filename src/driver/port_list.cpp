@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -77,8 +76,7 @@ int list_ports() {
     for (const SysfsPort& port : ports) {
         text += port_lines(port, stable_names);
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-        std::fflush(stdout) != 0) {
+    if (!write_to_output(text)) {
         tell_user(std::string("cannot write the list of ports: ") + std::strerror(errno));
         return 1;
     }

@@ -56,16 +56,11 @@ void install_cleanup() {
     }
 }
 
-std::string resolved(const std::string& path) {
-    char buffer[PATH_MAX];
-    return realpath(path.c_str(), buffer) != nullptr ? buffer : "";
-}
-
 // "LCK..<name>" for a resolved device path. Devices the kernel makes live
 // in /dev even when a test build looks for named ones elsewhere.
 std::string lock_name(const std::string& device) {
     std::string name = device;
-    const std::string dev_dir = resolved(dev_root());
+    const std::string dev_dir = resolved_path(dev_root());
     for (const std::string& dir : {dev_dir, std::string("/dev")}) {
         if (!dir.empty() && name.starts_with(dir + "/")) {
             name.erase(0, dir.size() + 1);
@@ -148,15 +143,20 @@ LockHolder lock_in(const std::string& dir, const std::string& name) {
 
 } // namespace
 
+std::string resolved_path(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) != nullptr ? buffer : "";
+}
+
 LockHolder lock_port(const std::string& path) {
-    const std::string device = resolved(path);
+    const std::string device = resolved_path(path);
     if (device.empty()) {
         return {};
     }
     const std::string name = lock_name(device);
     std::set<std::string> searched;
     for (const std::string& dir : lock_dirs()) {
-        const std::string real_dir = resolved(dir);
+        const std::string real_dir = resolved_path(dir);
         if (real_dir.empty() || !searched.insert(real_dir).second) {
             continue;
         }

@@ -11,6 +11,10 @@
 #include <string>
 #include <sys/types.h>
 
+// The path with every link resolved; empty when it does not resolve (no
+// such file).
+std::string resolved_path(const std::string& path);
+
 // Who holds a port by a lock file: pid 0 when no live process does.
 struct LockHolder {
     pid_t pid = 0;

@@ -1,8 +1,6 @@
 #include "port_open.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
@@ -24,8 +22,7 @@ void tell_in_use(const std::string& path, const std::string& detail) {
 
 bool is_ttyS(const std::string& path) {
     const std::string name = path.substr(path.rfind('/') + 1);
-    char resolved[PATH_MAX];
-    const std::string target = realpath(path.c_str(), resolved) != nullptr ? resolved : "";
+    const std::string target = resolved_path(path);
     return name.starts_with("ttyS") || target.substr(target.rfind('/') + 1).starts_with("ttyS");
 }
 

@@ -1,6 +1,7 @@
 #include "user_output.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <poll.h>
 #include <unistd.h>
 
@@ -49,4 +50,9 @@ void end_open_line() {
 void tell_user(const std::string& message) {
     end_open_line();
     write_to_user("lorvrc: " + message + "\n");
+}
+
+bool write_to_output(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+           std::fflush(stdout) == 0;
 }

@@ -1,5 +1,6 @@
-// Everything the tool prints goes to standard error, unbuffered, so text
-// shows the moment it is written, even while the tool then waits.
+// What the tool prints for the user goes to standard error, unbuffered, so
+// text shows the moment it is written, even while the tool then waits; only
+// the texts asked for on the command line go to standard output.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +19,8 @@ void end_open_line();
 // Prints "lorvrc: <message>" and a newline on a line of its own: when the
 // last byte written was not a newline, a newline comes first.
 void tell_user(const std::string& message);
+
+// Writes text to standard output and flushes it: only the texts that are
+// asked for (--help, --version, --list) go there. False, with errno set,
+// when not all of it got out (a full disk), which the exit status must show.
+bool write_to_output(const std::string& text);
