@@ -24,8 +24,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "device_charset.h"
 #include "device_session.h"
+#include "device_text.h"
 #include "process_figures.h"
 
 using namespace testing_support;
@@ -99,7 +99,7 @@ std::string expected_reply(const std::string& path) {
     std::string reply = "O";
     std::string line;
     while (std::getline(in, line)) {
-        reply += to_device_charset(line) + '\r';
+        reply += device_text(line).codes() + '\r';
     }
     return reply + '\r' + '\0'; // the program ends with a line feed: one empty last line
 }

@@ -2,15 +2,13 @@
 # lorvrc --list | --help | --version
 #
 # The program name completes from the .bas files in the current directory,
-# without the extension (lorvrc appends it). The port completes from the
-# ports that have hardware: the numbers of the /dev/ttyS<N> (0 to 15) whose
-# UART the kernel found (sysfs type not 0), the /dev/ttyUSB* and
-# /dev/ttyACM* devices, and the stable /dev/serial/by-id/ names.
+# without the extension (lorvrc appends it). The port completes from what
+# `lorvrc --list` shows: the device files that have hardware behind them
+# and their stable names under /dev/serial/by-id and by-path.
 # shellcheck shell=bash
 
-# Where the devices and sysfs are; only the completion test changes them.
-_lorvrc_dev_root=${_lorvrc_dev_root:-/dev}
-_lorvrc_sysfs_root=${_lorvrc_sysfs_root:-/sys}
+# The lorvrc to ask; only the completion test changes it.
+_lorvrc_command=${_lorvrc_command:-lorvrc}
 
 _lorvrc_programs() {
   local file
@@ -21,20 +19,12 @@ _lorvrc_programs() {
   done
 }
 
+# The first field of every line of the list: a device file, or one of its
+# stable names on the indented lines below it.
 _lorvrc_ports() {
-  local tty number type device
-  for tty in "$_lorvrc_sysfs_root"/class/tty/ttyS*; do
-    number=${tty##*/ttyS}
-    type=$(cat "$tty/type" 2>/dev/null) || continue
-    if [[ $number =~ ^[0-9]+$ ]] && ((10#$number < 16)) && [[ $type != 0 ]]; then
-      printf '%s\n' "$number"
-    fi
-  done
-  for device in "$_lorvrc_dev_root"/ttyUSB* "$_lorvrc_dev_root"/ttyACM* \
-    "$_lorvrc_dev_root"/serial/by-id/*; do
-    if [[ -e $device ]]; then
-      printf '%s\n' "$device"
-    fi
+  local first _
+  "$_lorvrc_command" --list 2>/dev/null | while read -r first _; do
+    printf '%s\n' "$first"
   done
 }
 

@@ -11,17 +11,19 @@ cd "$work"
 touch alpha.bas beta.bas "two words.bas" gamma.inc alpha.bas.txt
 mkdir folder.bas
 
-# A host of our own: ttyS0 and ttyS4 have a UART, ttyS1 has none, ttyS20 is
-# beyond the numbers; two adapters, one with a by-id name.
-for port in 0:4 1:0 4:4 20:4; do
-  mkdir -p "sys/class/tty/ttyS${port%:*}"
-  echo "${port#*:}" >"sys/class/tty/ttyS${port%:*}/type"
-done
-mkdir -p dev/serial/by-id
-touch dev/ttyS0 dev/ttyS1 dev/ttyUSB0 dev/ttyACM1 dev/ttyAMA0
-ln -s ../../ttyUSB0 dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0
-_lorvrc_dev_root=$work/dev
-_lorvrc_sysfs_root=$work/sys
+# A host of our own, as lorvrc --list would show it: what has hardware is
+# lorvrc's to decide, not the completion's.
+cat >lorvrc-stub <<'EOF'
+#!/bin/sh
+[ "$1" = --list ] || exit 1
+echo "/dev/ttyACM1  cdc_acm  2e8a:000a  Raspberry Pi Pico"
+echo "/dev/ttyS4  serial8250  16550A"
+echo "/dev/ttyUSB0  ftdi_sio  0403:6001  FTDI FT232R USB UART  serial A10K3Z5M"
+echo "  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
+echo "  /dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
+EOF
+chmod +x lorvrc-stub
+_lorvrc_command=$work/lorvrc-stub
 # shellcheck source=scripts/lorvrc-completion.bash source-path=SCRIPTDIR/..
 source "$script"
 
@@ -40,8 +42,9 @@ check() {
   }
 }
 
-ports="$work/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
-ports="$ports,$work/dev/ttyACM1,$work/dev/ttyUSB0,0,4"
+ports="/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
+ports="$ports,/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
+ports="$ports,/dev/ttyACM1,/dev/ttyS4,/dev/ttyUSB0"
 
 check "--help,--list,--version,-t,alpha,beta,two words" lorvrc ""
 check "alpha" lorvrc al
@@ -52,7 +55,7 @@ check "$ports" lorvrc alpha ""
 check "$ports" lorvrc -t alpha ""
 check "$ports" lorvrc alpha ignored ""
 check "" lorvrc alpha 99
-check "$work/dev/ttyUSB0" lorvrc alpha "$work/dev/ttyU"
+check "/dev/ttyUSB0" lorvrc alpha "/dev/ttyU"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "PASS"

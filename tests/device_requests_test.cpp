@@ -146,11 +146,13 @@ const std::vector<SessionRow> ROWS = {
              {blanks(1, "U+4E2D"), blanks(2, "U+0080"), blanks(3, "U+1D11E")}),
     file_row("not_utf8_as_is", NOT_UTF8),
     // Lengths count after conversion: 300 characters of 2 bytes go; 301 of
-    // 3 do not; 300 of 4 (the longest a line can take) go as blanks.
+    // 3 do not; 300 of 4 (the longest a line can take) go as blanks; 700 of
+    // 2, more than is kept of a line, are still counted as 700.
     file_row("utf8_line_lengths",
-             times("é", 300) + "\n" + times("€", 301) + "\n" + times("\U0001D11E", 300),
+             times("é", 300) + "\n" + times("€", 301) + "\n" + times("\U0001D11E", 300) + "\n" +
+                 times("é", 700),
              std::string(300, '\xE9') + "\n" + std::string(300, ' '),
-             {too_long(2, 301), blanks(3, "U+1D11E")}),
+             {too_long(2, 301), blanks(3, "U+1D11E"), too_long(4, 700)}),
     {"name_with_line_feed", {"A|\n", ARGS[1]}, {}, {"CA\xCD \0"s, "O"}, "", 0},
     // Each command's extension, a file asked for twice, names taken as given.
     row("names",
@@ -188,7 +190,9 @@ const std::vector<SessionRow> ROWS = {
 
 class DeviceRequests : public testing::TestWithParam<SessionRow> {};
 
-TEST_P(DeviceRequests, AreServedAsTheRowSays) { EXPECT_EQ(play(GetParam()), expected(GetParam())); }
+TEST_P(DeviceRequests, AreServedAsTheRowSays) {
+    EXPECT_EQ(play(GetParam(), {PORT, PORT + 1}), expected(GetParam()));
+}
 
 INSTANTIATE_TEST_SUITE_P(Rows, DeviceRequests, testing::ValuesIn(ROWS),
                          [](const auto& info) { return std::string(info.param.what); });

@@ -235,7 +235,48 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
         EXPECT_EQ(tool.stderr_text(),
                   end == HANG_UP ? "lorvrc: lost the connection on " + port_path(1) + "\n" : "");
         EXPECT_NE(access(lock_file.c_str(), F_OK), 0) << end;
-        EXPECT_TRUE(end != 0 || exclusive(device.slave_path(), 0)); // released with the port
+        // Released with the port, a signal's end too; a hung-up line is gone.
+        EXPECT_TRUE(end == HANG_UP || exclusive(device.slave_path(), 0)) << end;
+    }
+}
+
+std::string file_text(const std::string& path) {
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
+}
+
+// Two runs started at one instant on one port: the one that runs always
+// has its lock file, whole, however the other ends. At the end a run
+// removes its lock file only while the file still holds its pid.
+TEST(LockFile, IsNeverLostToARaceNorTakenFromAnother) {
+    for (int round = 0; round < 20; ++round) {
+        PtyDevice device;
+        const std::string lock_file = lock_file_of(device.slave_path());
+        int barrier[2];
+        ASSERT_EQ(pipe2(barrier, O_CLOEXEC), 0);
+        fcntl(barrier[0], F_SETFD, 0); // the children wait on it
+        std::vector<std::unique_ptr<ToolProcess>> tools;
+        for (int i = 0; i < 2; ++i) {
+            tools.push_back(std::make_unique<ToolProcess>(
+                "/bin/sh", std::vector<std::string>{"-c",
+                                                    "read _ <&" + std::to_string(barrier[0]) +
+                                                        "; exec \"$0\" prog \"$1\"",
+                                                    tool_under_test(), device.slave_path()}));
+        }
+        close(barrier[0]);
+        close(barrier[1]); // both wake at once
+        ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s) << round;
+        const std::string held = file_text(lock_file);
+        const int winner = lock_text(tools[1]->pid()) == held ? 1 : 0;
+        EXPECT_EQ(held, lock_text(tools[winner]->pid())) << round;
+        EXPECT_EQ(tools[1 - winner]->wait(DEADLINE), 1);
+        EXPECT_EQ(file_text(lock_file), held) << round;
+        if (round == 0) { // replaced by another program while we run
+            std::ofstream(lock_file) << lock_text(getpid());
+        }
+        device.send("O");
+        EXPECT_EQ(tools[winner]->wait(DEADLINE), 0);
+        EXPECT_EQ(file_text(lock_file), round == 0 ? lock_text(getpid()) : "");
+        unlink(lock_file.c_str());
     }
 }
 
@@ -316,8 +357,7 @@ void expect_refusal(const std::string& port, const std::string& line,
     EXPECT_EQ(tool.stderr_text(), "lorvrc: " + line + "\n");
     // A lock file the refused run made went with it.
     const std::string lock_file = port.starts_with("/dev/pts/") ? lock_file_of(port) : "";
-    EXPECT_NE((std::ostringstream() << std::ifstream(lock_file).rdbuf()).str(),
-              lock_text(tool.pid()));
+    EXPECT_TRUE(!fs::is_regular_file(lock_file) || file_text(lock_file) != lock_text(tool.pid()));
 }
 
 // A pseudo-terminal never unlockpt()-ed fails at open with EIO, as a ttyS
@@ -330,6 +370,19 @@ TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
     std::ofstream(lock_file) << lock_text(getpid());
     expect_refusal(slave, slave + IN_USE + " (process " + std::to_string(getpid()) +
                               " holds the lock file " + lock_file + ")");
+    // Anyone may write the lock directory: what is no lock file there, a
+    // FIFO above all, must neither hang the run nor be taken for free.
+    const std::string fifo = test_root() + "/run/fifo";
+    for (const std::string& planted : {lock_file, fifo}) {
+        unlink(lock_file.c_str());
+        mkfifo(planted.c_str(), 0666);
+        if (planted != lock_file) {
+            symlink(planted.c_str(), lock_file.c_str());
+        }
+        expect_refusal(slave,
+                       slave + " is in use: " + lock_file + " is not a lock file lorvrc can read");
+    }
+    unlink(fifo.c_str());
     unlink(lock_file.c_str());
     int held = open(slave.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);

@@ -31,18 +31,6 @@ void make_file(const TempDir& dir, const std::string& name, const std::string& b
     }
 }
 
-// The port number the tool will read (the last argument after the name,
-// else the variable, else 1); -1 when it reads a port of another form.
-int port_of(const SessionRow& row) {
-    const std::size_t name = !row.args.empty() && row.args[0] == "-t" ? 2 : 1;
-    const bool variable = row.port_variable != nullptr && *row.port_variable != '\0';
-    const std::string text = row.args.size() > name ? row.args.back()
-                             : variable             ? row.port_variable
-                                                    : "1";
-    const bool number = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-    return number && text.size() < 3 ? std::stoi(text) : -1;
-}
-
 std::string with_pty(const std::string& text, const PtyDevice& device) {
     return text == "<pty>" ? device.slave_path() : text;
 }
@@ -62,14 +50,13 @@ SessionOutcome expected(const SessionRow& row) {
     return {row.talk, "", row.stderr_text, row.stdout_text, row.status};
 }
 
-SessionOutcome play(const SessionRow& row) {
+SessionOutcome play(const SessionRow& row, Ports ports) {
     TempDir dir;
     for (const auto& [name, bytes] : row.files) {
         make_file(dir, name, bytes);
     }
     PtyDevice device;
-    const int port = port_of(row);
-    if (port >= 0) {
+    for (int port = ports.first; port < ports.end; ++port) {
         device.link_as_port(port);
     }
     std::vector<std::string> args;
@@ -92,10 +79,11 @@ SessionOutcome play(const SessionRow& row) {
     }
     outcome.status = tool.wait(EXIT_DEADLINE);
     outcome.sent_after = device.receive_until_quiet(QUIET, QUIET);
-    const std::string port_file = port >= 0 ? port_path(port) : device.slave_path();
-    outcome.stderr_text =
-        replaced(replaced(replaced(tool.stderr_text(), dir.path(), "<dir>"), port_file, "<port>"),
-                 test_root(), "<root>");
+    std::string text = replaced(tool.stderr_text(), device.slave_path(), "<port>");
+    for (int port = ports.end - 1; port >= ports.first; --port) { // ttyS10 before ttyS1
+        text = replaced(text, port_path(port), "<port>");
+    }
+    outcome.stderr_text = replaced(replaced(text, dir.path(), "<dir>"), test_root(), "<root>");
     outcome.stdout_text = replaced(tool.stdout_text(), test_root(), "<root>");
     return outcome;
 }

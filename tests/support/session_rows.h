@@ -21,13 +21,12 @@ struct SessionRow {
     // Turns on the line, the tool's first: what the tool must send (the
     // start sequence first), what the device then sends, and so on.
     std::vector<std::string> talk;
-    // "<dir>" stands for the tool's directory, "<port>" for the port's path.
+    // "<dir>" stands for the tool's directory, "<port>" for the pty's path
+    // or a numbered port linked to it.
     std::string stderr_text;
     int status = 0;
     // LORVRC_PORT for the tool; unset when null. In it and in `args`,
-    // "<pty>" stands for the pseudo-terminal's own path. A port given as a
-    // number (by the arguments, else the variable, else 1) is linked to the
-    // pseudo-terminal; a port given otherwise is not.
+    // "<pty>" stands for the pseudo-terminal's own path.
     const char* port_variable = nullptr;
     std::string stdout_text = {}; // "<root>": the test tree's root, here and in stderr_text
 };
@@ -49,9 +48,16 @@ struct SessionOutcome {
 // The outcome the row asks for.
 SessionOutcome expected(const SessionRow& row);
 
-// Runs the row: links a new pty as the port the row names, starts the tool
-// in a new directory with the row's files, plays the turns.
-SessionOutcome play(const SessionRow& row);
+// The numbered ports a test binary may link, first to end (excluded).
+struct Ports {
+    int first;
+    int end;
+};
+
+// Runs the row: links a new pty as each of `ports` (whichever the tool
+// reads then reaches it), starts the tool in a new directory with the
+// row's files, plays the turns.
+SessionOutcome play(const SessionRow& row, Ports ports = {0, 8});
 
 std::ostream& operator<<(std::ostream& out, const SessionOutcome& outcome);
 std::ostream& operator<<(std::ostream& out, const SessionRow& row);

@@ -1,0 +1,111 @@
+#include "sysfs_ports.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "host_paths.h"
+#include "links.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The first line of a sysfs attribute; empty when it cannot be read.
+std::string read_attribute(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The names the kernel's serial core gives its UART types (the numbers of
+// <linux/serial.h>; 0, no UART, is never listed). Types not named here
+// show as their number.
+std::string uart_name(const std::string& type) {
+    static const char* const NAMES[] = {
+        "unknown", "8250",     "16450",  "16550", "16550A", "Cirrus", "16650",    "16650V2",
+        "16750",   "Startech", "16C950", "16654", "16850",  "RSA",    "NS16550A", "XScale"};
+    unsigned number = 0;
+    const char* const end = type.data() + type.size();
+    const auto [stop, error] = std::from_chars(type.data(), end, number);
+    if (error == std::errc() && stop == end && number < std::size(NAMES)) {
+        return NAMES[number];
+    }
+    return "UART type " + type;
+}
+
+// Ids, maker, product and serial number of the USB device above `device`
+// (two levels up for usb-serial adapters, one for ACM); empty for a device
+// that is not on USB. The walk stops at the root of sysfs.
+std::string usb_details(const fs::path& device) {
+    const fs::path top = resolved_path(sysfs_root());
+    for (fs::path dir = device.parent_path(); dir != top && dir.has_relative_path();
+         dir = dir.parent_path()) {
+        const std::string vendor = read_attribute(dir / "idVendor");
+        if (vendor.empty()) {
+            continue;
+        }
+        std::string details = vendor + ":" + read_attribute(dir / "idProduct");
+        std::string name = read_attribute(dir / "manufacturer");
+        const std::string product = read_attribute(dir / "product");
+        name += name.empty() || product.empty() ? product : " " + product;
+        if (!name.empty()) {
+            details += "  " + name;
+        }
+        const std::string serial = read_attribute(dir / "serial");
+        if (!serial.empty()) {
+            details += "  serial " + serial;
+        }
+        return details;
+    }
+    return "";
+}
+
+// The port behind one entry of class/tty, if it has hardware.
+bool describe(const fs::path& tty, SysfsPort& port) {
+    const std::string device = resolved_path(tty / "device");
+    if (device.empty()) {
+        return false; // virtual: consoles, pseudo-terminals
+    }
+    port.name = tty.filename().string();
+    std::error_code error;
+    port.driver = fs::read_symlink(fs::path(device) / "driver", error).filename().string();
+    const std::string type = read_attribute(tty / "type");
+    if (type == "0") {
+        return false;
+    }
+    port.hardware = type.empty() ? usb_details(device) : uart_name(type);
+    return true;
+}
+
+// Tty names are a stem and a number ("ttyS", "10"): by stem, then by the
+// number's value, so ttyS2 comes before ttyS10.
+bool natural_less(const std::string& a, const std::string& b) {
+    const auto split = [](const std::string& name) {
+        const std::size_t stem = name.find_last_not_of("0123456789") + 1;
+        std::size_t digits = name.find_first_not_of('0', stem);
+        digits = digits == std::string::npos ? name.size() : digits;
+        return std::make_tuple(name.substr(0, stem), name.size() - digits, name.substr(digits));
+    };
+    return split(a) < split(b);
+}
+
+} // namespace
+
+std::vector<SysfsPort> find_sysfs_ports() {
+    std::vector<SysfsPort> ports;
+    std::error_code error;
+    for (fs::directory_iterator entry(fs::path(sysfs_root()) / "class" / "tty", error), end;
+         !error && entry != end; entry.increment(error)) {
+        SysfsPort port;
+        if (describe(entry->path(), port)) {
+            ports.push_back(port);
+        }
+    }
+    std::sort(ports.begin(), ports.end(),
+              [](const SysfsPort& a, const SysfsPort& b) { return natural_less(a.name, b.name); });
+    return ports;
+}

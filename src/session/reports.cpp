@@ -1,0 +1,51 @@
+#include "reports.h"
+
+#include <cerrno>
+#include <unistd.h>
+#include <vector>
+
+#include "device_link.h"
+#include "user_output.h"
+
+namespace {
+
+// A device that never ends its report must not grow us without limit;
+// 64 KiB is far more than any real report.
+constexpr std::size_t REPORT_KEEP = std::size_t{64} * 1024;
+
+// Printed when the current directory cannot be fetched (it was removed).
+constexpr const char* UNKNOWN_DIRECTORY = "(unknown directory)";
+
+std::string current_directory() {
+    std::vector<char> buffer(300);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return UNKNOWN_DIRECTORY;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+} // namespace
+
+void print_error_report(int port, const std::string& current_file_name) {
+    // Editors and scripts look for "Error" at the start of a line.
+    end_open_stderr_line();
+    write_to_stderr("Error " + current_directory() + "\\" + current_file_name + " ");
+    const DeviceString payload = receive_string(port, REPORT_KEEP);
+    const std::size_t comma = payload.bytes.find(',');
+    const std::size_t start = comma == std::string::npos ? 0 : comma + 1;
+    std::string message = payload.bytes.substr(start);
+    if (payload.cut > 0) {
+        message += " [" + std::to_string(payload.cut) + " more bytes cut]";
+    }
+    write_to_stderr(message + "\n");
+}
+
+void print_trace_text(int port) {
+    for (int byte = next_byte(port); byte != 0; byte = next_byte(port)) {
+        const char c = static_cast<char>(byte);
+        write_to_stderr(&c, 1);
+    }
+}

@@ -1,0 +1,22 @@
+#include "session.h"
+
+#include "device_link.h"
+#include "file_request.h"
+#include "reports.h"
+
+int serve_device(int port, char start_byte, const DeviceText& program_name) {
+    send_start_sequence(port, start_byte, program_name);
+    std::string current_file_name;
+    for (;;) {
+        const int command = next_byte(port);
+        switch (command) {
+        case 'M':
+        case 'I':
+        case 'A': serve_file_request(port, command, current_file_name); break;
+        case 'T': print_trace_text(port); break;
+        case 'E': print_error_report(port, current_file_name); return 1;
+        case 'O': return 0;
+        default: break; // a 0 byte, or any byte that is no command
+        }
+    }
+}
