@@ -56,14 +56,16 @@ pid_t live_pid(const char* text) {
     return alive ? static_cast<pid_t>(pid) : 0;
 }
 
-// What sits at the lock name. The directory is writable by every user:
-// a FIFO or a link planted there must neither block us nor lead us
-// elsewhere, so links are not followed and the open never waits.
-LockHolder read_lock(const std::string& lock_file) {
+// What sits at the lock name; `present` tells whether anything does. The
+// directory is writable by every user: a FIFO or a link planted there must
+// neither block us nor lead us elsewhere, so links are not followed and
+// the open never waits.
+LockHolder read_lock(const std::string& lock_file, bool& present) {
     const int fd =
         open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    present = fd >= 0 || errno != ENOENT;
     if (fd < 0) {
-        return {0, lock_file, errno == ENOENT};
+        return {0, lock_file, !present};
     }
     struct stat info {};
     char text[32] = {};
@@ -118,12 +120,15 @@ void remember(const std::string& lock_file) {
 // went away between our look and our link.
 LockHolder lock_in(const std::string& dir, const std::string& name) {
     const std::string lock_file = dir + "/" + name;
+    bool present = false;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        LockHolder holder = read_lock(lock_file);
+        LockHolder holder = read_lock(lock_file, present);
         if (holder.holds() || made_count >= MAX_LOCK_FILES || lock_file.size() >= PATH_MAX) {
             return holder;
         }
-        unlink(lock_file.c_str()); // a stale lock, or none at all
+        if (present) {
+            unlink(lock_file.c_str()); // stale: its process is gone
+        }
         const Link link = link_our_lock(dir, lock_file);
         if (link == Link::made) {
             remember(lock_file);
@@ -132,7 +137,7 @@ LockHolder lock_in(const std::string& dir, const std::string& name) {
             return {};
         }
     }
-    return read_lock(lock_file);
+    return read_lock(lock_file, present);
 }
 
 } // namespace
