@@ -50,15 +50,24 @@ if [ $$ -ne 1 ]; then
   cp "$0" "$root/init"
   cp "$cache"/kernel/*.ko "$root/lib/"
   (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$cache/initramfs"
-  REAL_DRIVERS_KERNEL=$cache/kernel/vmlinuz REAL_DRIVERS_INITRAMFS=$cache/initramfs "$@"
+  # The lines are UNIX sockets QEMU listens on; the test connects to them.
+  mkdir "$root/s"
+  on() { echo "socket,id=$1,path=$root/s/$1,server=on,wait=off"; }
+  timeout 600 qemu-system-x86_64 -accel tcg -m 256 -nographic -no-reboot -nic none \
+    -kernel "$cache/kernel/vmlinuz" -initrd "$cache/initramfs" \
+    -append "console=ttyS0 8250.nr_uarts=4 panic=-1 quiet" \
+    -chardev "$(on console)" -serial chardev:console -chardev "$(on uart)" -serial chardev:uart \
+    -chardev "$(on usb)" -device qemu-xhci,id=xhci,addr=3 -device usb-serial,id=ftdi,bus=xhci.0,chardev=usb \
+    -chardev "$(on monitor)" -monitor chardev:monitor &
+  trap 'kill $!; rm -rf "$root"' EXIT
+  for _ in $(seq 100); do [ -S "$root/s/monitor" ] || sleep 0.1; done
+  REAL_DRIVERS_SOCKETS=$root/s "$@"
   exit
 fi
 
 /bin/busybox --install -s /bin
 mkdir -p /dev /proc /sys /run/lock /work /tmp
-mount -t devtmpfs dev /dev
-mount -t proc proc /proc
-mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev && mount -t proc proc /proc && mount -t sysfs sys /sys
 mkdir -p /dev/serial/by-id
 dmesg -n 1
 for m in $modules; do insmod "/lib/$m.ko"; done
@@ -69,34 +78,26 @@ await() {
   until [ -e "$1" ]; do sleep 0.1; done
 }
 
-# The adapter's /dev/serial/by-id link, named from sysfs the way udev does.
-by_id_link() {
-  usb=/sys/class/tty/ttyUSB0/device/../..
-  name=$(cat "$usb/manufacturer")_$(cat "$usb/product")_$(cat "$usb/serial")
-  ln -sf ../../ttyUSB0 "/dev/serial/by-id/usb-$(echo "$name" | tr ' ' _)-if00-port0"
-}
-
 await /dev/ttyUSB0
-by_id_link
+# The adapter's /dev/serial/by-id link, named from sysfs the way udev does.
+usb=/sys/class/tty/ttyUSB0/device/../..
+name=$(cat "$usb/manufacturer")_$(cat "$usb/product")_$(cat "$usb/serial")
+ln -sf ../../ttyUSB0 "/dev/serial/by-id/usb-$(echo "$name" | tr ' ' _)-if00-port0"
 cd /work
 printf '10 PRINT "HI"\n20 END\n' >prog.bas
-awk 'BEGIN { for (i = 1; i <= 512; i++) printf "%04d ABCDEFGHIJKLMNOPQRSTUVWXYZ\n", i }' >big.app
-awk 'BEGIN { for (i = 1; i <= 131072; i++) printf "%06d ABCDEFGHIJKLMNOPQRSTUVWX\n", i }' >huge.app
-# CPU seconds of all this shell's children so far, from its "0m1.50s 0m0.20s"
-# (the builtin run here, not in a subshell, whose children are others).
-children_cpu() {
-  times >/tmp/times
-  cpu=$(tail -n 1 /tmp/times | sed 's/m/ /g; s/s//g' | awk '{ print $1 * 60 + $2 + $3 * 60 + $4 }')
+numbered() {
+  awk -v n="$1" 'BEGIN { for (i = 1; i <= n; i++) printf "%05d ABCDEFGHIJKLMNOPQRSTUVWXY\n", i }'
 }
+numbered 512 >big.app
+numbered 100000 >huge.app
 
 stty -echo
 echo "@@ ready"
 while read -r command; do
   status=0
-  children_cpu
-  before=$cpu
-  (eval "$command" </dev/null >/tmp/out 2>/tmp/err) || status=$?
-  children_cpu
-  cpu=$(echo "$cpu $before" | awk '{ print $1 - $2 }')
+  # The subshell's children are the command's: its "times" (second line,
+  # "0m1.50s 0m0.20s") is their CPU time.
+  (eval "$command" </dev/null >/tmp/out 2>/tmp/err; s=$?; times >/tmp/times; exit $s) || status=$?
+  cpu=$(tail -n 1 /tmp/times | sed 's/m/ /g; s/s//g' | awk '{ print $1 * 60 + $2 + $3 * 60 + $4 }')
   echo "@@ $status $cpu x$(xxd -p /tmp/out | tr -d '\n') x$(xxd -p /tmp/err | tr -d '\n')"
 done
