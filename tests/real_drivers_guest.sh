@@ -53,13 +53,13 @@ if [ $$ -ne 1 ]; then
   # The lines are UNIX sockets QEMU listens on; the test connects to them.
   mkdir "$root/s"
   on() { echo "socket,id=$1,path=$root/s/$1,server=on,wait=off"; }
-  timeout 600 qemu-system-x86_64 -accel tcg -m 256 -nographic -no-reboot -nic none \
+  timeout 300 qemu-system-x86_64 -accel tcg -m 256 -nographic -no-reboot -nic none \
     -kernel "$cache/kernel/vmlinuz" -initrd "$cache/initramfs" \
     -append "console=ttyS0 8250.nr_uarts=4 panic=-1 quiet" \
     -chardev "$(on console)" -serial chardev:console -chardev "$(on uart)" -serial chardev:uart \
     -chardev "$(on usb)" -device qemu-xhci,id=xhci,addr=3 -device usb-serial,id=ftdi,bus=xhci.0,chardev=usb \
     -chardev "$(on monitor)" -monitor chardev:monitor &
-  trap 'kill $!; rm -rf "$root"' EXIT
+  trap 'kill $!; rm -rf "$root"' EXIT # also when the test is cut short
   for _ in $(seq 100); do [ -S "$root/s/monitor" ] || sleep 0.1; done
   REAL_DRIVERS_SOCKETS=$root/s "$@"
   exit
