@@ -199,21 +199,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, DeviceRequests, testing::ValuesIn(ROWS),
 
 std::string lost_line() { return "lorvrc: lost the connection on " + port_path(PORT) + "\n"; }
 
-// A reply far longer than the line holds must not keep the tool writing to
-// a device that has gone.
-TEST(DeviceRequests, HangUpDuringALargeReplyEndsTheRunAtOnce) {
-    TempDir dir;
-    dir.write_file("big.bas", times("1\n", 10'000'000));
-    DeviceSession session(ARGS, PORT, dir.path());
-    session.device.send("Mbig\0"s);
-    ASSERT_EQ(session.device.receive(4, SHOWS), "O1\r1");
-    session.device.hang_up();
-    const auto hung_up = std::chrono::steady_clock::now();
-    EXPECT_EQ(session.tool->wait(milliseconds(5000)), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - hung_up, milliseconds(2000));
-    EXPECT_EQ(session.tool->stderr_text(), lost_line());
-}
-
 TEST(DeviceRequests, FileCutWhileItIsSentIsReported) {
     TempDir dir;
     const std::string path = dir.write_file("cut.bas", times("1\n", 2'000'000));
