@@ -38,6 +38,10 @@ const std::string UNHELD =
 const std::string NOT_A_PORT = " is not a port; give a number from 0 to 15, a device path such as "
                                "/dev/ttyUSB0, or a name such as ttyUSB0";
 
+std::string unknown(const std::string& option) {
+    return "unknown option \"" + option + "\" (lorvrc --help lists the options)";
+}
+
 // A run that sends nothing and ends with status 1 and this one line.
 SessionRow refused(const char* what, const std::vector<std::string>& args, const std::string& line,
                    const char* variable = nullptr) {
@@ -47,7 +51,8 @@ SessionRow refused(const char* what, const std::vector<std::string>& args, const
 const SessionRow ROWS[] = {
     {"default_port", {"prog"}, {}, SERVED, ""},
     {"trace_option_port_zero", {"-t", "prog", "0"}, {}, {"Tprog\0"s, "O"}, ""},
-    {"option_with_suffix_is_a_name", {"-tx", "1"}, {}, {"C-tx\0"s, "O"}, ""},
+    {"options_in_any_order", {"--trace", "-t", "prog"}, {}, {"Tprog\0"s, "O"}, ""},
+    {"options_end", {"--", "-t", "1"}, {}, {"C-t\0"s, "O"}, ""},
     {"last_argument_is_the_port", {"prog", "x", "y", "3"}, {}, SERVED, ""},
     {"device_path", {"prog", "<pty>"}, {}, SERVED, ""},
     {"variable_number", {"prog"}, {}, SERVED, "", 0, "3"},
@@ -65,6 +70,10 @@ const SessionRow ROWS[] = {
             "the program name is 301 bytes long; the device takes at most 300"),
     refused("no_arguments", {}, ""),
     refused("option_alone", {"-t"}, ""),
+    // Never sent to the device as a program name.
+    refused("unknown_option", {"-b", "115200", "prog", "1"}, unknown("-b")),
+    refused("unknown_option_after_one", {"-t", "-tx", "1"}, unknown("-tx")),
+    refused("option_given_a_value", {"--version=1", "prog"}, unknown("--version=1")),
     // "-t", as any text without digits, once meant port 0: often the console.
     refused("not_a_port", {"prog", "-t"}, "\"-t\"" + NOT_A_PORT),
     refused("variable_not_a_port", {"prog"}, "\"abc\" (from LORVRC_PORT)" + NOT_A_PORT, "abc"),
@@ -94,10 +103,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, Session, testing::ValuesIn(ROWS),
                          [](const auto& info) { return std::string(info.param.what); });
 
 TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
-    const std::string help = "Remote Control for Lorvan\nusage: lorvrc \\[-t\\] <program name> "
-                             "\\[<port>\\]\n +lorvrc --list \\| --help \\| --version\n.*a number 0 "
-                             "to 15 .*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*"
-                             "\n  --list +list the serial.*\n  --version +show the version\n";
+    const std::string help =
+        "Remote Control for Lorvan\nusage: lorvrc \\[<options>\\] <program name> "
+        "\\[<port>\\]\n +lorvrc --list \\| --help \\| --version\n.*a number 0 "
+        "to 15 .*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*"
+        "\n  -t, --trace +start the program with tracing.*"
+        "\n  --list +list the serial.*\n  --version +show the version\n";
     for (const auto& [option, text] : {std::pair{"--help", help},
                                        {"-h", help},
                                        {"--version", "lorvrc [0-9]+\\.[0-9]+\\.[0-9]+\n"s}}) {

@@ -1,6 +1,8 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "user_output.h"
 
@@ -10,57 +12,159 @@
 
 namespace {
 
-const char* const HELP =
+const char* const HELP_HEAD =
     R"(Remote Control for Lorvan
-usage: lorvrc [-t] <program name> [<port>]
+usage: lorvrc [<options>] <program name> [<port>]
        lorvrc --list | --help | --version
 
 Starts <program name> on the device at the serial port and serves it (the
 files it asks for, its trace text and error report) until it ends.
 
-  -t            start the program with tracing (start byte T)
-  <port>        the last argument, one of
-                  a number 0 to 15   /dev/ttyS0 to /dev/ttyS15
-                  a device path      /dev/ttyUSB0, /dev/serial/by-id/...
-                  a name tty...      ttyUSB0 is /dev/ttyUSB0
-                without it, the environment variable LORVRC_PORT, else 1
-  --list        list the serial ports that have hardware behind them
-  -h, --help    show this text
-  --version     show the version
+<port> is the last argument, one of
+  a number 0 to 15   /dev/ttyS0 to /dev/ttyS15
+  a device path      /dev/ttyUSB0, /dev/serial/by-id/...
+  a name tty...      ttyUSB0 is /dev/ttyUSB0
+without it, the environment variable LORVRC_PORT, else 1.
+
+Options come before the program name; -- ends them (for a name that
+starts with -).
+
 )";
 
-} // namespace
+enum class Takes { nothing, value, optional_value };
 
-CommandLine read_command_line(int argc, const char* const* argv) {
-    CommandLine line;
-    const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--help" || first == "-h") {
-        line.action = Action::help;
-        return line;
+using Apply = std::optional<Failure> (*)(CommandLine& line, const std::string& value);
+
+// One option: its names, whether it takes a value (--name=VALUE or
+// --name VALUE; a short name -xVALUE or -x VALUE; an optional value only
+// with '='), the help line, and what it sets.
+struct Option {
+    const char* short_name; // "-t", or nullptr
+    const char* long_name;  // "--trace", or nullptr
+    Takes takes;
+    const char* value_name; // shown in the help: "--wait[=SECONDS]"
+    const char* help;
+    Apply apply;
+};
+
+std::optional<Failure> set_action(CommandLine& line, Action action) {
+    line.action = action;
+    return std::nullopt;
+}
+
+const Option OPTIONS[] = {
+    {"-t", "--trace", Takes::nothing, "", "start the program with tracing (start byte T)",
+     [](CommandLine& line, const std::string&) -> std::optional<Failure> {
+         line.start_byte = 'T';
+         return std::nullopt;
+     }},
+    {nullptr, "--list", Takes::nothing, "", "list the serial ports that have hardware behind them",
+     [](CommandLine& line, const std::string&) { return set_action(line, Action::list); }},
+    {"-h", "--help", Takes::nothing, "", "show this text",
+     [](CommandLine& line, const std::string&) { return set_action(line, Action::help); }},
+    {nullptr, "--version", Takes::nothing, "", "show the version",
+     [](CommandLine& line, const std::string&) { return set_action(line, Action::version); }},
+};
+
+Failure unknown_option(const std::string& argument) {
+    return {"unknown option \"" + argument + "\" (lorvrc --help lists the options)"};
+}
+
+// The option an argument names, and its value when it has one there.
+struct Match {
+    const Option* option = nullptr;
+    std::optional<std::string> value;
+};
+
+Match match(const std::string& argument) {
+    const bool long_form = argument.starts_with("--");
+    const std::size_t equals = long_form ? argument.find('=') : std::string::npos;
+    const std::string name = argument.substr(0, equals);
+    for (const Option& option : OPTIONS) {
+        if (long_form && option.long_name != nullptr && name == option.long_name) {
+            return {&option, equals == std::string::npos
+                                 ? std::nullopt
+                                 : std::optional(argument.substr(equals + 1))};
+        }
+        if (!long_form && option.short_name != nullptr && argument.starts_with(option.short_name)) {
+            const std::string rest = argument.substr(2);
+            if (rest.empty()) {
+                return {&option, std::nullopt};
+            }
+            if (option.takes == Takes::value) {
+                return {&option, rest};
+            }
+        }
     }
-    if (first == "--version" || first == "--list") {
-        line.action = first == "--list" ? Action::list : Action::version;
-        return line;
+    return {};
+}
+
+// Reads the option at argv[index] (and its value in the next argument when
+// it takes one there); index is left on the last argument used.
+std::optional<Failure> read_option(int argc, const char* const* argv, int& index,
+                                   CommandLine& line) {
+    const std::string argument = argv[index];
+    Match found = match(argument);
+    if (found.option == nullptr || (found.option->takes == Takes::nothing && found.value)) {
+        return unknown_option(argument);
     }
-    int name_index = 1;
-    if (first == "-t") {
-        line.start_byte = 'T';
-        name_index = 2;
+    if (found.option->takes == Takes::value && !found.value) {
+        if (index + 1 >= argc) {
+            return Failure{argument + " needs a value (lorvrc --help lists the options)"};
+        }
+        found.value = argv[++index];
     }
-    if (argc <= name_index) {
-        line.action = Action::usage;
-        return line;
-    }
-    line.program_name = argv[name_index];
+    return found.option->apply(line, found.value.value_or(""));
+}
+
+void read_port(int argc, const char* const* argv, int name_index, CommandLine& line) {
     const char* variable = std::getenv("LORVRC_PORT");
     if (argc > name_index + 1) {
         line.port = argv[argc - 1];
     } else if (variable != nullptr && *variable != '\0') {
         line.port = variable;
-        line.port_from_environment = true;
+        line.port_source = PortSource::environment;
     } else {
         line.port = "1";
+        line.port_source = PortSource::default_port;
     }
+}
+
+std::string option_names(const Option& option) {
+    std::string names = option.short_name != nullptr ? option.short_name : "";
+    if (option.long_name != nullptr) {
+        names += (names.empty() ? "" : ", ") + std::string(option.long_name);
+    }
+    const std::string value = option.value_name;
+    return names + (option.takes == Takes::optional_value ? "[=" + value + "]"
+                    : option.takes == Takes::value        ? "=" + value
+                                                          : "");
+}
+
+} // namespace
+
+Result<CommandLine> read_command_line(int argc, const char* const* argv) {
+    CommandLine line;
+    int index = 1;
+    for (; index < argc && line.action == Action::run; ++index) {
+        const std::string argument = argv[index];
+        if (argument == "--" || !argument.starts_with("-")) {
+            index += argument == "--" ? 1 : 0;
+            break;
+        }
+        if (std::optional<Failure> failure = read_option(argc, argv, index, line)) {
+            return *failure;
+        }
+    }
+    if (line.action != Action::run) {
+        return line;
+    }
+    if (index >= argc) {
+        line.action = Action::usage;
+        return line;
+    }
+    line.program_name = argv[index];
+    read_port(argc, argv, index, line);
     return line;
 }
 
@@ -70,6 +174,17 @@ void print_usage() {
     write_to_stderr("lorvrc <program name>\n");
 }
 
-bool print_help() { return write_to_stdout(HELP); }
+bool print_help() {
+    std::size_t width = 0;
+    for (const Option& option : OPTIONS) {
+        width = std::max(width, option_names(option).size());
+    }
+    std::string text = HELP_HEAD;
+    for (const Option& option : OPTIONS) {
+        const std::string names = option_names(option);
+        text += "  " + names + std::string(width + 2 - names.size(), ' ') + option.help + "\n";
+    }
+    return write_to_stdout(text);
+}
 
 bool print_version() { return write_to_stdout("lorvrc " LORVRC_VERSION "\n"); }

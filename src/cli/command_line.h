@@ -1,32 +1,39 @@
-// The command line: [-t] <program name> [... <port>], and the options
-// that stand alone as the first argument.
+// The command line: [options] <program name> [... <port>].
 #pragma once
 
 #include <string>
 
+#include "failure.h"
+
 // What the command line asks for.
 enum class Action { run, usage, help, version, list };
 
+// Where the port text came from, which messages about the port name.
+enum class PortSource { argument, environment, default_port };
+
 struct CommandLine {
     Action action = Action::run;
-    char start_byte = 'C';              // 'C', or 'T' with the option -t
-    std::string program_name;           // the program the device is to run
-    std::string port;                   // the port as the user named it (see choose_port)
-    bool port_from_environment = false; // the port came from LORVRC_PORT
+    char start_byte = 'C';    // 'C', or 'T' with --trace
+    std::string program_name; // the program the device is to run
+    std::string port;         // the port as the user named it (see choose_port)
+    PortSource port_source = PortSource::argument;
 };
 
-// Reads the arguments (argv[0] is not looked at). --help or -h, --version
-// and --list are options only as the exact first argument, and so is -t
-// before the program name. With an argument after the program name, the
-// last argument is the port text, taken as it is; otherwise LORVRC_PORT
-// when it is set and not empty, else "1". No program name: Action::usage.
-CommandLine read_command_line(int argc, const char* const* argv);
+// Reads the arguments (argv[0] is not looked at). Options come first, in
+// any order, up to the program name or "--"; --help, --version and --list
+// end the reading (what follows is not looked at). After the program name
+// the last argument is the port text, taken as it is, those between are
+// ignored; with none, LORVRC_PORT when it is set and not empty, else "1".
+// No program name: Action::usage. Fails, before anything is opened, on an
+// argument in option position that starts with '-' and is no option, an
+// option given a value it does not take, or a value it cannot use.
+Result<CommandLine> read_command_line(int argc, const char* const* argv);
 
 // Prints the three-line usage text on standard error.
 void print_usage();
 
-// --help: the full usage on standard output. --version: "lorvrc <version>"
-// on standard output. False, with errno set, when standard output cannot
-// be written.
+// --help: the full usage on standard output, the options listed from the
+// same table the reading uses. --version: "lorvrc <version>". False, with
+// errno set, when standard output cannot be written.
 bool print_help();
 bool print_version();

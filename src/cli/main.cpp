@@ -56,7 +56,11 @@ int main(int argc, char** argv) {
     // not kill us in the middle of serving the device.
     std::signal(SIGPIPE, SIG_IGN);
     install_signal_endings();
-    const CommandLine command_line = read_command_line(argc, argv);
+    const Result<CommandLine> read = read_command_line(argc, argv);
+    if (!read) {
+        return failed(read.failure());
+    }
+    const CommandLine& command_line = *read;
     switch (command_line.action) {
     case Action::usage: print_usage(); return 1;
     case Action::help: return print_help() ? 0 : 1;

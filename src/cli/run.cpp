@@ -17,7 +17,7 @@ int run(const CommandLine& command_line) {
         return failed(name.failure());
     }
     const Result<PortChoice> port =
-        choose_port(command_line.port, command_line.port_from_environment);
+        choose_port(command_line.port, command_line.port_source == PortSource::environment);
     if (!port) {
         return failed(port.failure());
     }
