@@ -89,12 +89,13 @@ void send_line(int port, const std::string& file_name, const SourceLine& line) {
 // failing read ends the reply after the last whole line, with a warning;
 // a file that turns out shorter than it was at the open is sent as far as
 // it goes, with a warning.
-void send_file(int port, const std::string& file_name) {
+// Returns whether the file was sent (else "E" was).
+bool send_file(int port, const std::string& file_name) {
     std::uint64_t size_at_open = 0;
     const OpenFile file(open_regular_file(file_name, size_at_open));
     if (file.fd() < 0) {
         send_byte(port, 'E');
-        return;
+        return false;
     }
     send_byte(port, 'O');
     SourceLineReader lines(file.fd(), LINE_KEEP);
@@ -109,15 +110,18 @@ void send_file(int port, const std::string& file_name) {
     } else if (lines.bytes_read() < size_at_open) {
         tell_user(file_name + " changed while it was sent");
     }
+    return true;
 }
 
 } // namespace
 
-void serve_file_request(int port, int command, std::string& current_file_name) {
+void serve_file_request(int port, int command, ServedFile& current) {
     // A name longer than a path can be never opens: cut, and with its
     // extension, it is still too long and is refused like a missing file.
     // Keeping more of it would only let a confused device grow us.
     const DeviceString name = receive_string(port, PATH_MAX);
-    current_file_name = name.bytes + extension_for(command);
-    send_file(port, current_file_name);
+    current = {name.bytes + extension_for(command), ""};
+    if (send_file(port, current.name)) {
+        current.path = current.name;
+    }
 }

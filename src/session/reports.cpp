@@ -29,10 +29,10 @@ std::string current_directory() {
 
 } // namespace
 
-void print_error_report(int port, const std::string& current_file_name) {
+void print_error_report(int port, const ServedFile& current) {
     // Editors and scripts look for "Error" at the start of a line.
     end_open_stderr_line();
-    write_to_stderr("Error " + current_directory() + "\\" + current_file_name + " ");
+    write_to_stderr("Error " + current_directory() + "\\" + current.name + " ");
     const DeviceString payload = receive_string(port, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');
     const std::size_t start = comma == std::string::npos ? 0 : comma + 1;

@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "served_file.h"
+
 // Prints the device's error report as one line on standard error:
-// "Error <current directory>\<current_file_name> <message>", on a line of
+// "Error <current directory>\<current.name> <message>", on a line of
 // its own (a newline first when trace text left one open). Everything up
 // to the blank shows before the payload is read; the message is the
 // payload after its first comma (all of it when it has none), byte for
@@ -12,7 +14,7 @@
 // fetched. Of the payload 64 KiB are kept; the rest is read and counted,
 // and " [N more bytes cut]" ends the line. Nothing after the payload's 0
 // byte is read. Throws LinkLost.
-void print_error_report(int port, const std::string& current_file_name);
+void print_error_report(int port, const ServedFile& current);
 
 // Copies trace text to standard error byte by byte as it arrives, up to
 // its 0 byte; adds nothing. Throws LinkLost.

@@ -6,15 +6,15 @@
 
 int serve_device(int port, char start_byte, const DeviceText& program_name) {
     send_start_sequence(port, start_byte, program_name);
-    std::string current_file_name;
+    ServedFile current;
     for (;;) {
         const int command = next_byte(port);
         switch (command) {
         case 'M':
         case 'I':
-        case 'A': serve_file_request(port, command, current_file_name); break;
+        case 'A': serve_file_request(port, command, current); break;
         case 'T': print_trace_text(port); break;
-        case 'E': print_error_report(port, current_file_name); return 1;
+        case 'E': print_error_report(port, current); return 1;
         case 'O': return 0;
         default: break; // a 0 byte, or any byte that is no command
         }
