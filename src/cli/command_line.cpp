@@ -52,12 +52,26 @@ std::optional<Failure> set_action(CommandLine& line, Action action) {
     return std::nullopt;
 }
 
+// `source` says where a name from elsewhere than the option came from.
+std::optional<Failure> set_error_format(CommandLine& line, const std::string& name,
+                                        const std::string& source = "") {
+    line.error_format = error_format_named(name);
+    if (!line.error_format) {
+        return Failure{"unknown error format \"" + name + "\"" + source +
+                       "; give plain, gnu or github"};
+    }
+    return std::nullopt;
+}
+
 const Option OPTIONS[] = {
     {"-t", "--trace", Takes::nothing, "", "start the program with tracing (start byte T)",
      [](CommandLine& line, const std::string&) -> std::optional<Failure> {
          line.start_byte = 'T';
          return std::nullopt;
      }},
+    {nullptr, "--error-format", Takes::value, "FORMAT",
+     "error report as plain (the default), gnu or github",
+     [](CommandLine& line, const std::string& value) { return set_error_format(line, value); }},
     {nullptr, "--list", Takes::nothing, "", "list the serial ports that have hardware behind them",
      [](CommandLine& line, const std::string&) { return set_action(line, Action::list); }},
     {"-h", "--help", Takes::nothing, "", "show this text",
@@ -165,6 +179,13 @@ Result<CommandLine> read_command_line(int argc, const char* const* argv) {
     }
     line.program_name = argv[index];
     read_port(argc, argv, index, line);
+    const char* variable = std::getenv("LORVRC_ERROR_FORMAT");
+    if (!line.error_format && variable != nullptr && *variable != '\0') {
+        if (std::optional<Failure> failure =
+                set_error_format(line, variable, " (from LORVRC_ERROR_FORMAT)")) {
+            return *failure;
+        }
+    }
     return line;
 }
 

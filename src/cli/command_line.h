@@ -1,8 +1,10 @@
 // The command line: [options] <program name> [... <port>].
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "error_format.h"
 #include "failure.h"
 
 // What the command line asks for.
@@ -17,6 +19,9 @@ struct CommandLine {
     std::string program_name; // the program the device is to run
     std::string port;         // the port as the user named it (see choose_port)
     PortSource port_source = PortSource::argument;
+    // --error-format, else LORVRC_ERROR_FORMAT when set and not empty;
+    // neither: nullopt, the plain report.
+    std::optional<ErrorFormat> error_format;
 };
 
 // Reads the arguments (argv[0] is not looked at). Options come first, in
@@ -24,9 +29,12 @@ struct CommandLine {
 // end the reading (what follows is not looked at). After the program name
 // the last argument is the port text, taken as it is, those between are
 // ignored; with none, LORVRC_PORT when it is set and not empty, else "1".
+// The error format comes from LORVRC_ERROR_FORMAT only when no
+// --error-format was given, and only when a program is to run.
 // No program name: Action::usage. Fails, before anything is opened, on an
 // argument in option position that starts with '-' and is no option, an
-// option given a value it does not take, or a value it cannot use.
+// option given a value it does not take, or a value it cannot use (an
+// unknown error format, from the option or the variable).
 Result<CommandLine> read_command_line(int argc, const char* const* argv);
 
 // Prints the three-line usage text on standard error.

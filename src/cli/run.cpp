@@ -26,7 +26,8 @@ int run(const CommandLine& command_line) {
     }
     int status = 1;
     try {
-        status = serve_device(port->slot, command_line.start_byte, *name);
+        status = serve_device(port->slot, command_line.start_byte, *name,
+                              command_line.error_format.value_or(ErrorFormat::plain));
     } catch (const LinkLost&) {
         tell_user("lost the connection on " + port->path);
     }

@@ -9,6 +9,7 @@
 
 #include "device_link.h"
 #include "device_text.h"
+#include "line_index.h"
 #include "serial.h"
 #include "source_lines.h"
 #include "user_output.h"
@@ -89,8 +90,9 @@ void send_line(int port, const std::string& file_name, const SourceLine& line) {
 // failing read ends the reply after the last whole line, with a warning;
 // a file that turns out shorter than it was at the open is sent as far as
 // it goes, with a warning.
-// Returns whether the file was sent (else "E" was).
-bool send_file(int port, const std::string& file_name) {
+// Returns whether the file was sent (else "E" was); `numbered` then holds
+// its numbered lines.
+bool send_file(int port, const std::string& file_name, NumberedLines& numbered) {
     std::uint64_t size_at_open = 0;
     const OpenFile file(open_regular_file(file_name, size_at_open));
     if (file.fd() < 0) {
@@ -101,6 +103,7 @@ bool send_file(int port, const std::string& file_name) {
     SourceLineReader lines(file.fd(), LINE_KEEP);
     SourceLine line;
     while (lines.next(line)) {
+        numbered.add(line.text, line.number);
         send_line(port, file_name, line);
     }
     send_byte(port, 0);
@@ -115,13 +118,15 @@ bool send_file(int port, const std::string& file_name) {
 
 } // namespace
 
-void serve_file_request(int port, int command, ServedFile& current) {
+void serve_file_request(int port, int command, ServedFile& current, ServedLines& served) {
     // A name longer than a path can be never opens: cut, and with its
     // extension, it is still too long and is refused like a missing file.
     // Keeping more of it would only let a confused device grow us.
     const DeviceString name = receive_string(port, PATH_MAX);
     current = {name.bytes + extension_for(command), ""};
-    if (send_file(port, current.name)) {
+    NumberedLines numbered;
+    if (send_file(port, current.name, numbered)) {
         current.path = current.name;
+        served.remember(current.path, std::move(numbered));
     }
 }

@@ -1,6 +1,7 @@
 // The device asks for its source files by name; these answer it.
 #pragma once
 
+#include "line_index.h"
 #include "served_file.h"
 
 // Serves one file request, command 'M' (.bas), 'I' (.inc) or 'A' (.app):
@@ -12,4 +13,5 @@
 // warning that gives its length in Windows-1252. A failing read or a file that changed while it was
 // sent is reported when the reply has ended. Throws LinkLost when the line fails while the name is
 // read or the reply sent.
-void serve_file_request(int port, int command, ServedFile& current);
+// A file that was sent is remembered in `served` with its numbered lines.
+void serve_file_request(int port, int command, ServedFile& current, ServedLines& served);

@@ -1,6 +1,7 @@
 #include "reports.h"
 
 #include <cerrno>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -16,11 +17,11 @@ constexpr std::size_t REPORT_KEEP = std::size_t{64} * 1024;
 // Printed when the current directory cannot be fetched (it was removed).
 constexpr const char* UNKNOWN_DIRECTORY = "(unknown directory)";
 
-std::string current_directory() {
+std::optional<std::string> current_directory() {
     std::vector<char> buffer(300);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
         if (errno != ERANGE) {
-            return UNKNOWN_DIRECTORY;
+            return std::nullopt;
         }
         buffer.resize(buffer.size() * 2);
     }
@@ -29,18 +30,28 @@ std::string current_directory() {
 
 } // namespace
 
-void print_error_report(int port, const ServedFile& current) {
-    // Editors and scripts look for "Error" at the start of a line.
+void print_error_report(int port, const ServedFile& current, const ServedLines& served,
+                        ErrorFormat format) {
+    // Editors and scripts look for the report at the start of a line.
     end_open_stderr_line();
-    write_to_stderr("Error " + current_directory() + "\\" + current.name + " ");
+    const std::optional<std::string> directory = current_directory();
+    if (format == ErrorFormat::plain) {
+        write_to_stderr("Error " + directory.value_or(UNKNOWN_DIRECTORY) + "\\" + current.name +
+                        " ");
+    }
     const DeviceString payload = receive_string(port, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');
     const std::size_t start = comma == std::string::npos ? 0 : comma + 1;
-    std::string message = payload.bytes.substr(start);
-    if (payload.cut > 0) {
-        message += " [" + std::to_string(payload.cut) + " more bytes cut]";
+    const std::string message = payload.bytes.substr(start);
+    const std::string cut =
+        payload.cut > 0 ? " [" + std::to_string(payload.cut) + " more bytes cut]" : "";
+    if (format == ErrorFormat::plain) {
+        write_to_stderr(message + cut + "\n");
+        return;
     }
-    write_to_stderr(message + "\n");
+    const ErrorPlace place = served.place_of(message, current);
+    write_to_stderr(
+        error_line(format, path_for_editors(place.path, directory), place.line, message + cut));
 }
 
 void print_trace_text(int port) {

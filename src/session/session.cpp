@@ -4,17 +4,18 @@
 #include "file_request.h"
 #include "reports.h"
 
-int serve_device(int port, char start_byte, const DeviceText& program_name) {
+int serve_device(int port, char start_byte, const DeviceText& program_name, ErrorFormat format) {
     send_start_sequence(port, start_byte, program_name);
     ServedFile current;
+    ServedLines served;
     for (;;) {
         const int command = next_byte(port);
         switch (command) {
         case 'M':
         case 'I':
-        case 'A': serve_file_request(port, command, current); break;
+        case 'A': serve_file_request(port, command, current, served); break;
         case 'T': print_trace_text(port); break;
-        case 'E': print_error_report(port, current); return 1;
+        case 'E': print_error_report(port, current, served, format); return 1;
         case 'O': return 0;
         default: break; // a 0 byte, or any byte that is no command
         }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "device_text.h"
+#include "error_format.h"
 
 // Sends the start sequence (start_byte 'C', or 'T' to trace), then serves
 // the device's commands until it ends the session. Returns the exit status:
-// 0 when the device ended with "O", 1 after its error report. Throws
+// 0 when the device ended with "O", 1 after its error report, which is
+// printed in `format`. Throws
 // LinkLost when the line fails; the port stays open for the caller to
 // release either way.
-int serve_device(int port, char start_byte, const DeviceText& program_name);
+int serve_device(int port, char start_byte, const DeviceText& program_name, ErrorFormat format);
