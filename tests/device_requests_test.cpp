@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <optional>
+#include <regex>
 #include <thread>
 #include <unistd.h>
 
@@ -117,6 +119,17 @@ SessionRow report_row(const char* what, const std::string& payload, const std::s
                1);
 }
 
+// A report before any request, with LORVRC_ERROR_FORMAT set and options
+// before the program name; `talk` empty: refused before anything is sent.
+SessionRow format_row(const char* what, const std::string& variable,
+                      const std::vector<std::string>& options, const std::string& printed,
+                      const std::vector<std::string>& talk = {START, "E1,m\0"s}) {
+    SessionRow made = row(what, {}, talk, printed, 1);
+    made.args.insert(made.args.begin(), options.begin(), options.end());
+    made.environment = {{"LORVRC_ERROR_FORMAT", variable}};
+    return made;
+}
+
 const std::string A300(300, 'A');
 // Not UTF-8 (Windows-1252, overlong forms, surrogates, past U+10FFFF, a
 // sequence cut short): each line goes out byte for byte.
@@ -186,6 +199,17 @@ const std::vector<SessionRow> ROWS = {
                LETTERS.substr(0, 65536) + " [34464 more bytes cut]"),
     row("report_after_open_trace", {}, {START, "Tabc\0E9,m\0"s}, "abc\nError <dir>\\ m\n", 1),
     row("report_after_ended_trace", {}, {START, "Tabc\n\0E9,m\0"s}, "abc\nError <dir>\\ m\n", 1),
+    format_row("format_from_variable", "github", {}, "::error::m\n"),
+    format_row("format_empty_variable", "", {}, "Error <dir>\\ m\n"),
+    format_row("format_option_over_variable", "xml", {"--error-format", "gnu"},
+               "lorvrc: error: m\n"),
+    format_row("format_unknown", "", {"--error-format=GNU"},
+               "lorvrc: unknown error format \"GNU\"; give plain, gnu or github\n", {}),
+    format_row(
+        "format_unknown_variable", "xml", {},
+        "lorvrc: unknown error format \"xml\" (from LORVRC_ERROR_FORMAT); give plain, gnu or "
+        "github\n",
+        {}),
 };
 
 class DeviceRequests : public testing::TestWithParam<SessionRow> {};
@@ -195,6 +219,123 @@ TEST_P(DeviceRequests, AreServedAsTheRowSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DeviceRequests, testing::ValuesIn(ROWS),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// One error report played in each format: the files and the talk, where
+// gnu and github must point (path "": no file requested; line "": none)
+// and the lines plain and github must print.
+struct Report {
+    const char* what;
+    std::vector<std::string> files;
+    std::vector<std::string> talk;
+    std::string path, line, message, plain, github;
+};
+std::ostream& operator<<(std::ostream& out, const Report& report) { return out << report.what; }
+
+// BASIC line 30 starts in both files, 20 in the earlier one only.
+const std::vector<std::string> NUMBERED = {"a.bas", "10 REM\n20 GOTO 30\n\t30 PRINT", "sub/b.inc",
+                                           "\n\n\n 30 X\n300 Y"};
+std::vector<std::string> served_then(const std::string& payload) {
+    return {START,         "M/proc/self/cwd/a\0"s,      reply("10 REM\n20 GOTO 30\n\t30 PRINT"),
+            "Isub/./b\0"s, reply("\n\n\n 30 X\n300 Y"), "E" + payload + "\0"s};
+}
+const std::string B_PLAIN = "Error <dir>\\sub/./b.inc ";
+
+const Report REPORTS[] = {
+    {"line_in_last_file", NUMBERED, served_then("1,Syntax error in line 30"), "sub/b.inc", "4",
+     "Syntax error in line 30", B_PLAIN + "Syntax error in line 30\n",
+     "::error file=sub/b.inc,line=4::Syntax error in line 30\n"},
+    {"line_in_earlier_file", NUMBERED, served_then("2,GOSUB in LINE 20 from line 30"),
+     "/proc/self/cwd/a.bas", "2", "GOSUB in LINE 20 from line 30",
+     B_PLAIN + "GOSUB in LINE 20 from line 30\n",
+     "::error file=/proc/self/cwd/a.bas,line=2::GOSUB in LINE 20 from line 30\n"},
+    {"line_not_found", NUMBERED, served_then("3,Bad line 3"), "sub/b.inc", "", "Bad line 3",
+     B_PLAIN + "Bad line 3\n", "::error file=sub/b.inc::Bad line 3\n"},
+    {"no_line_named", NUMBERED, served_then("4,Baseline 30 lines 10"), "sub/b.inc", "",
+     "Baseline 30 lines 10", B_PLAIN + "Baseline 30 lines 10\n",
+     "::error file=sub/b.inc::Baseline 30 lines 10\n"},
+    {"before_any_request",
+     {},
+     {START, "E5,Out of memory in line 10\0"s},
+     "",
+     "",
+     "Out of memory in line 10",
+     "Error <dir>\\ Out of memory in line 10\n",
+     "::error::Out of memory in line 10\n"},
+    {"escapes",
+     {"a,b:c.bas", "1 X"},
+     {START, "Ma,b:c\0"s, reply("1 X"), "E6,50%\r\nin line 1\0"s},
+     "a,b:c.bas",
+     "1",
+     "50%\r\nin line 1",
+     "Error <dir>\\a,b:c.bas 50%\r\nin line 1\n",
+     "::error file=a%2Cb%3Ac.bas,line=1::50%25%0D%0Ain line 1\n"},
+};
+
+// The regular expressions of the VS Code problem matchers docs/editors.md
+// ships, in its order, their JSON escapes undone.
+std::vector<std::regex> shipped_matchers() {
+    std::ifstream doc(LORVRC_EDITORS_DOC);
+    std::vector<std::regex> matchers;
+    const std::string key = "\"regexp\": \"";
+    for (std::string line; std::getline(doc, line);) {
+        if (const std::size_t at = line.find(key); at != std::string::npos) {
+            const std::string json =
+                line.substr(at + key.size(), line.rfind('"') - at - key.size());
+            std::string expression;
+            for (std::size_t i = 0; i < json.size(); ++i) {
+                expression += json[i] == '\\' ? json[++i] : json[i];
+            }
+            matchers.emplace_back(expression, std::regex::ECMAScript);
+        }
+    }
+    return matchers;
+}
+
+std::vector<std::string> groups(const std::string& text, const std::regex& matcher) {
+    std::smatch match;
+    std::vector<std::string> found;
+    if (std::regex_match(text, match, matcher)) {
+        for (std::size_t i = 1; i < match.size(); ++i) {
+            found.push_back(match.str(i));
+        }
+    }
+    return found;
+}
+
+class ErrorFormats : public testing::TestWithParam<Report> {};
+
+TEST_P(ErrorFormats, PointAtTheFileLineOfTheBasicLine) {
+    const Report& report = GetParam();
+    const std::string gnu =
+        (report.path.empty() ? "lorvrc"
+                             : report.path + (report.line.empty() ? "" : ":" + report.line)) +
+        ": error: " + report.message + "\n";
+    SessionOutcome gnu_outcome;
+    for (const auto& [format, printed] :
+         {std::pair{"plain", report.plain}, {"gnu", gnu}, {"github", report.github}}) {
+        SessionRow made = row(report.what, report.files, report.talk, printed, 1);
+        made.args.insert(made.args.begin(), "--error-format="s + format);
+        const SessionOutcome outcome = play(made, {PORT, PORT + 1});
+        EXPECT_EQ(outcome, expected(made)) << format;
+        gnu_outcome = format == "gnu"s ? outcome : gnu_outcome;
+    }
+    // VS Code reads the real line up to its first line end: the matcher for a
+    // file and line, or the one for a file alone, finds each part.
+    const std::string& text = gnu_outcome.stderr_text;
+    const std::string first_line = text.substr(0, text.find_first_of("\r\n"));
+    const std::string shown = report.message.substr(0, report.message.find_first_of("\r\n"));
+    const std::vector<std::regex> matchers = shipped_matchers();
+    ASSERT_EQ(matchers.size(), 2U);
+    using Groups = std::vector<std::string>;
+    const bool file_alone = report.line.empty() && !report.path.empty();
+    EXPECT_EQ(groups(first_line, matchers[0]),
+              (report.line.empty() ? Groups{} : Groups{report.path, report.line, shown}));
+    EXPECT_EQ(groups(first_line, matchers[1]),
+              (file_alone ? Groups{report.path, shown} : Groups{}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, ErrorFormats, testing::ValuesIn(REPORTS),
                          [](const auto& info) { return std::string(info.param.what); });
 
 std::string lost_line() { return "lorvrc: lost the connection on " + port_path(PORT) + "\n"; }

@@ -66,8 +66,14 @@ SessionOutcome play(const SessionRow& row, Ports ports) {
     if (row.port_variable != nullptr) {
         setenv("LORVRC_PORT", with_pty(row.port_variable, device).c_str(), 1);
     }
+    for (const auto& [name, value] : row.environment) {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
     ToolProcess tool(tool_under_test(), args, dir.path());
     unsetenv("LORVRC_PORT");
+    for (const auto& variable : row.environment) {
+        unsetenv(variable.first.c_str());
+    }
     SessionOutcome outcome;
     for (std::size_t turn = 0; turn < row.talk.size(); ++turn) {
         if (turn % 2 == 0) {

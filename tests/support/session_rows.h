@@ -29,6 +29,7 @@ struct SessionRow {
     // "<pty>" stands for the pseudo-terminal's own path.
     const char* port_variable = nullptr;
     std::string stdout_text = {}; // "<root>": the test tree's root, here and in stderr_text
+    std::vector<std::pair<std::string, std::string>> environment = {}; // set for the tool alone
 };
 
 // What a session did: the tool's turns as read (each read as long as the
