@@ -1,4 +1,5 @@
-# bash completion for lorvrc: lorvrc [-t] <program name> [<port>], or
+# bash completion for lorvrc: lorvrc [-t] [--error-format=FORMAT] <program
+# name> [<port>], or
 # lorvrc --list | --help | --version
 #
 # The program name completes from the .bas files in the current directory,
@@ -29,17 +30,32 @@ _lorvrc_ports() {
 }
 
 _lorvrc() {
-  local cur=${COMP_WORDS[COMP_CWORD]}
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]-}
   local name_word=1 candidates=() candidate
   case ${COMP_WORDS[1]-} in
-  -t) name_word=2 ;;
   --list | --help | -h | --version) ((COMP_CWORD == 1)) || return 0 ;;
   esac
-  COMPREPLY=()
-  if ((COMP_CWORD == 1)); then
-    candidates+=(-t --list --help --version)
+  # bash splits --error-format=gnu at the '=': "--error-format" "=" "gnu".
+  if [[ $cur == = ]]; then
+    cur=
+  elif [[ $prev == = ]]; then
+    prev=${COMP_WORDS[COMP_CWORD - 2]-}
   fi
-  if ((COMP_CWORD == name_word)); then
+  while ((name_word < COMP_CWORD)); do
+    case ${COMP_WORDS[name_word]}:${COMP_WORDS[name_word + 1]-} in
+    --error-format:=) name_word=$((name_word + 3)) ;;
+    --error-format:*) name_word=$((name_word + 2)) ;;
+    -t:* | --trace:* | --error-format=*) name_word=$((name_word + 1)) ;;
+    *) break ;;
+    esac
+  done
+  COMPREPLY=()
+  if [[ $prev == --error-format ]]; then
+    candidates=(plain gnu github)
+  elif ((COMP_CWORD == name_word)); then
+    if ((COMP_CWORD == 1)); then
+      candidates+=(-t --list --help --version --error-format=)
+    fi
     mapfile -t -O "${#candidates[@]}" candidates < <(_lorvrc_programs)
     # Quotes names with blanks; fails harmlessly outside a completion.
     compopt -o filenames 2>/dev/null || true
@@ -49,6 +65,9 @@ _lorvrc() {
   for candidate in "${candidates[@]}"; do
     [[ $candidate == "$cur"* ]] && COMPREPLY+=("$candidate")
   done
+  if [[ ${#COMPREPLY[@]} == 1 && ${COMPREPLY[0]} == *= ]]; then
+    compopt -o nospace 2>/dev/null || true
+  fi
   return 0
 }
 

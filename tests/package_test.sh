@@ -34,7 +34,7 @@ printf '%s\n' "$listing"
 awk '$2 != "root/root" { exit 1 }' <<<"$listing" || fail "entries not owned by root"
 files="$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort | paste -sd' ' -)"
 [ "$files" = "./usr/bin/lorvrc ./usr/share/bash-completion/completions/lorvrc \
-./usr/share/doc/lorvrc/protocol.md ./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
+./usr/share/doc/lorvrc/editors.md ./usr/share/doc/lorvrc/protocol.md ./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
 grep -q '^-rwxr-xr-x .* \./usr/bin/lorvrc$' <<<"$listing" || fail "the binary is not executable"
 
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | paste -sd' ' -)" = \
