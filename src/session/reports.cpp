@@ -25,7 +25,7 @@ std::optional<std::string> current_directory() {
         }
         buffer.resize(buffer.size() * 2);
     }
-    return buffer.data();
+    return std::string(buffer.data());
 }
 
 } // namespace
