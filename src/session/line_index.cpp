@@ -1,6 +1,7 @@
 #include "line_index.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -13,7 +14,7 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::uint64_t value_of(const std::string& digits) {
+std::uint64_t value_of(std::string_view digits) {
     std::uint64_t value = 0;
     for (const char c : digits) {
         value = value * 10 + static_cast<std::uint64_t>(c - '0');
@@ -65,7 +66,7 @@ void NumberedLines::add(const std::string& text, std::uint64_t number) {
         ++end;
     }
     if (end > start && end - start <= DIGITS_MAX) {
-        starts_.push_back({value_of(text.substr(start, end - start)),
+        starts_.push_back({value_of(std::string_view(text).substr(start, end - start)),
                            static_cast<std::uint32_t>(end - start),
                            static_cast<std::uint32_t>(number)});
     }
