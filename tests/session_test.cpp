@@ -406,7 +406,7 @@ TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
         unlink(lock_file.c_str());
         mkfifo(planted.c_str(), 0666);
         if (planted != lock_file) {
-            symlink(planted.c_str(), lock_file.c_str());
+            ASSERT_EQ(symlink(planted.c_str(), lock_file.c_str()), 0);
         }
         expect_refusal(slave,
                        slave + " is in use: " + lock_file + " is not a lock file lorvrc can read");
