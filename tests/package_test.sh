@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build dir with cpack and checks its
 # file list and control fields, that the packaged binary opens the host's
-# real serial ports, and that the packaged man page renders without a
-# single groff warning.
+# real serial ports, that the packaged man page renders without a single
+# groff warning, and, where lintian is installed, that it finds no error
+# and no warning in the package.
 #
 # usage: package_test.sh <build dir> <version>
 set -euo pipefail
@@ -34,7 +35,9 @@ printf '%s\n' "$listing"
 awk '$2 != "root/root" { exit 1 }' <<<"$listing" || fail "entries not owned by root"
 files="$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort | paste -sd' ' -)"
 [ "$files" = "./usr/bin/lorvrc ./usr/share/bash-completion/completions/lorvrc \
-./usr/share/doc/lorvrc/editors.md ./usr/share/doc/lorvrc/protocol.md ./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
+./usr/share/doc/lorvrc/changelog.gz ./usr/share/doc/lorvrc/copyright \
+./usr/share/doc/lorvrc/editors.md ./usr/share/doc/lorvrc/protocol.md \
+./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
 grep -q '^-rwxr-xr-x .* \./usr/bin/lorvrc$' <<<"$listing" || fail "the binary is not executable"
 
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | paste -sd' ' -)" = \
@@ -54,4 +57,9 @@ text="$(gzip -dc "$page" | groff -man -Tascii -P-cbou 2>/dev/null)"
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS ENVIRONMENT FILES "EXIT STATUS" DIAGNOSTICS; do
   grep -qx "$section" <<<"$text" || fail "the man page has no section $section"
 done
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings"
+else
+  echo "lintian is not installed: the package was not checked by it"
+fi
 echo "PASS"

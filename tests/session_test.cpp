@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -84,12 +85,13 @@ const SessionRow ROWS[] = {
             "there is no serial port 16; port numbers go from 0 to 15"),
     refused("below_range", {"prog", "-1"},
             "there is no serial port -1; port numbers go from 0 to 15"),
+    refused("variable_out_of_range", {"prog"},
+            "there is no serial port 16 (from LORVRC_PORT); port numbers go from 0 to 15", "16"),
     refused(
         "missing_tty_name", {"prog", "ttyUSB5"},
         "cannot open <root>/dev/ttyUSB5: No such file or directory (lorvrc --list shows the ports "
         "there are)"),
-    refused("not_a_terminal", {"prog", "/dev/null"},
-            "cannot open /dev/null: Inappropriate ioctl for device"),
+    refused("not_a_terminal", {"prog", "/dev/null"}, "/dev/null is not a serial port"),
     // Bytes that are no command are skipped; "O" ends the run at once, the
     // request behind it unserved.
     {"ignored_bytes", {"prog"}, {{"prog.bas", "A"}}, IGNORED, ""},
@@ -116,8 +118,16 @@ TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
         EXPECT_THAT(std::exchange(outcome.stdout_text, ""), testing::MatchesRegex(text));
         EXPECT_EQ(outcome, (SessionOutcome{{}, "", "", "", 0})); // port 1 linked: heard nothing
     }
-    ToolProcess full("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tool_under_test()});
-    EXPECT_EQ(full.wait(DEADLINE), 1); // the failed write shows in the status
+    // Their output is the point of the call: a closed standard output too
+    // is a failed write.
+    for (const auto& [call, why] : {std::pair{"--help >/dev/full", "the help: No space left"},
+                                    {"--help >&-", "the help: Bad file"},
+                                    {"--version >&-", "the version: Bad file"},
+                                    {"--list >&-", "the list of ports: Bad file"}}) {
+        ToolProcess tool("/bin/sh", {"-c", "exec \"$0\" "s + call, tool_under_test()});
+        EXPECT_EQ(tool.wait(DEADLINE), 1);
+        EXPECT_THAT(tool.stderr_text(), testing::StartsWith("lorvrc: cannot write "s + why));
+    }
 }
 
 // Makes `path` below the test tree's root: a file that holds `bytes`, or
@@ -184,6 +194,14 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
                       "  <root>/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0\n"
                       "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n";
     EXPECT_EQ(play(all), expected(all));
+    // The default port, not there: the ports that are, and how to use one.
+    const SessionRow missing = refused(
+        "missing", {"hello"},
+        "cannot open " + port_path(1) +
+            " (the default port): No such file or directory (ports with hardware here: "
+            "<root>/dev/ttyACM0, Raspberry Pi Pico; <root>/dev/ttyS2, 16550A; <root>/dev/ttyS10, "
+            "UART type 99; use one with: lorvrc hello ttyACM0)");
+    EXPECT_EQ(play(missing, {0, 1}), expected(missing));
     ToolProcess full("/bin/sh", {"-c", "exec \"$0\" --list >/dev/full", tool_under_test()});
     EXPECT_EQ(full.wait(DEADLINE), 1);
     EXPECT_EQ(full.stderr_text(),
@@ -372,8 +390,7 @@ void expect_refusal(const std::string& port, const std::string& line,
 }
 
 // A pseudo-terminal never unlockpt()-ed fails at open with EIO, as a ttyS
-// port with no UART behind it does. Access and TIOCEXCL refuse only an
-// unprivileged user: root plays one with setpriv when it can.
+// port with no UART behind it does.
 TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
     PtyDevice device;
     const std::string slave = device.slave_path();
@@ -388,7 +405,7 @@ TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
         unlink(lock_file.c_str());
         mkfifo(planted.c_str(), 0666);
         if (planted != lock_file) {
-            symlink(planted.c_str(), lock_file.c_str());
+            ASSERT_EQ(symlink(planted.c_str(), lock_file.c_str()), 0);
         }
         expect_refusal(slave,
                        slave + " is in use: " + lock_file + " is not a lock file lorvrc can read");
@@ -406,9 +423,28 @@ TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
                             "lorvrc --list shows the ports that have some)");
     link_port(1, "");
     close(never_unlocked);
+    // Our own terminal, here the tool's standard input, is refused with its
+    // settings untouched.
+    termios before{}, after{};
+    tcgetattr(device.master(), &before);
+    expect_refusal(slave, slave + " is your own terminal, not a serial port",
+                   {"/bin/sh", "-c", "exec \"$0\" \"$@\" <\"$2\""});
+    tcgetattr(device.master(), &after);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    // TIOCEXCL and file modes refuse only an ordinary user: root plays one.
     const group* dialout = getgrnam("dialout");
-    if (geteuid() != 0 || access(AS_NOBODY[0].c_str(), X_OK) != 0 || dialout == nullptr) {
-        GTEST_SKIP() << "needs root, setpriv and a group dialout to act as an unprivileged user";
+    const bool root = geteuid() == 0;
+    if (root && (access(AS_NOBODY[0].c_str(), X_OK) != 0 || dialout == nullptr)) {
+        GTEST_SKIP() << "needs setpriv and a group dialout to act as an unprivileged user";
+    }
+    ASSERT_EQ(chmod(slave.c_str(), 0666) +
+                  ioctl(held = open(slave.c_str(), O_RDWR | O_NOCTTY), TIOCEXCL),
+              0);
+    expect_refusal(slave, slave + IN_USE, root ? AS_NOBODY : std::vector<std::string>{});
+    ioctl(held, TIOCNXCL);
+    close(held);
+    if (!root) {
+        GTEST_SKIP() << "needs root to give the port to the group dialout";
     }
     ASSERT_EQ(chown(slave.c_str(), 0, dialout->gr_gid) + chmod(slave.c_str(), 0660), 0);
     expect_refusal(slave,
@@ -416,11 +452,6 @@ TEST(Refused, HeldLockedExclusiveNoAccessOrNoHardware) {
                        ": Permission denied (the port belongs to the group dialout: sudo usermod "
                        "-aG dialout $USER, then log in again)",
                    AS_NOBODY);
-    ASSERT_EQ(chmod(slave.c_str(), 0666) +
-                  ioctl(held = open(slave.c_str(), O_RDWR | O_NOCTTY), TIOCEXCL),
-              0);
-    expect_refusal(slave, slave + IN_USE, AS_NOBODY);
-    close(held);
 }
 
 } // namespace

@@ -6,12 +6,10 @@
 
 #include "error_format.h"
 #include "failure.h"
+#include "port_choice.h"
 
 // What the command line asks for.
 enum class Action { run, usage, help, version, list };
-
-// Where the port text came from, which messages about the port name.
-enum class PortSource { argument, environment, default_port };
 
 struct CommandLine {
     Action action = Action::run;

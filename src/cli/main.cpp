@@ -21,7 +21,9 @@
 // Test seams: any device path may be a port, port numbers name
 // "<prefix>N", and port/host_paths gives /dev, /sys and the lock
 // directories; all are build settings the test build points elsewhere.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,23 +36,38 @@ namespace {
 
 // open() takes the lowest free descriptor: started with standard error
 // closed, the port would become descriptor 2 and our messages would go
-// down the line into the device. Fill any closed standard descriptor first.
-void fill_standard_descriptors() {
+// down the line into the device. Fill any closed standard descriptor
+// first. Returns whether standard output was closed.
+bool fill_standard_descriptors() {
+    const bool stdout_closed = fcntl(STDOUT_FILENO, F_GETFD) == -1;
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
-            return;
+            break;
         }
     }
+    return stdout_closed;
 }
 
 int status_of(const std::optional<Failure>& failure) {
     return failure ? failed(failure->message) : 0;
 }
 
+// For --help, --version and --list, whose output is the point of the
+// call, a closed standard output fails as a write to it would.
+int wrote(bool written, const char* what) {
+    return written ? 0 : failed(std::string("cannot write ") + what + ": " + std::strerror(errno));
+}
+
+const char* output_of(Action action) {
+    return action == Action::help      ? "the help"
+           : action == Action::version ? "the version"
+                                       : "the list of ports";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    fill_standard_descriptors();
+    const bool stdout_closed = fill_standard_descriptors();
     // Text for the user that cannot be written is lost, but the session
     // goes on: a reader of standard error that went away (`| head`) must
     // not kill us in the middle of serving the device.
@@ -61,10 +78,15 @@ int main(int argc, char** argv) {
         return failed(read.failure());
     }
     const CommandLine& command_line = *read;
+    if (stdout_closed && command_line.action != Action::run &&
+        command_line.action != Action::usage) {
+        errno = EBADF;
+        return wrote(false, output_of(command_line.action));
+    }
     switch (command_line.action) {
     case Action::usage: print_usage(); return 1;
-    case Action::help: return print_help() ? 0 : 1;
-    case Action::version: return print_version() ? 0 : 1;
+    case Action::help: return wrote(print_help(), output_of(Action::help));
+    case Action::version: return wrote(print_version(), output_of(Action::version));
     case Action::list: return status_of(list_ports());
     case Action::run: break;
     }

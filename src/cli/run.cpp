@@ -16,12 +16,12 @@ int run(const CommandLine& command_line) {
     if (!name) {
         return failed(name.failure());
     }
-    const Result<PortChoice> port =
-        choose_port(command_line.port, command_line.port_source == PortSource::environment);
+    const Result<PortChoice> port = choose_port(command_line.port, command_line.port_source);
     if (!port) {
         return failed(port.failure());
     }
-    if (const std::optional<Failure> failure = take_port_for_run(*port)) {
+    if (const std::optional<Failure> failure =
+            take_port_for_run(*port, command_line.program_name)) {
         return failed(failure->message);
     }
     int status = 1;

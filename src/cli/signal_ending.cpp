@@ -60,9 +60,9 @@ void install_signal_endings() {
     }
 }
 
-std::optional<Failure> take_port_for_run(const PortChoice& port) {
+std::optional<Failure> take_port_for_run(const PortChoice& port, const std::string& program_name) {
     const SignalsHeldBack held_back;
-    std::optional<Failure> failure = take_port(port);
+    std::optional<Failure> failure = take_port(port, program_name);
     if (!failure) {
         held_port = &port;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "failure.h"
 #include "port_choice.h"
@@ -15,5 +16,5 @@ void install_signal_endings();
 // take_port and release_port with those signals held back meanwhile, so a
 // signal finds the port either not taken or taken and known to the
 // handler. `port` must outlive the run.
-std::optional<Failure> take_port_for_run(const PortChoice& port);
+std::optional<Failure> take_port_for_run(const PortChoice& port, const std::string& program_name);
 void release_port_for_run(const PortChoice& port);

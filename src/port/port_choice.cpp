@@ -6,12 +6,29 @@
 #include "host_paths.h"
 #include "serial.h"
 
-Result<PortChoice> choose_port(const std::string& text, bool from_environment) {
+namespace {
+
+std::string source_words(PortSource source) {
+    switch (source) {
+    case PortSource::environment: return " (from LORVRC_PORT)";
+    case PortSource::default_port: return " (the default port)";
+    case PortSource::argument: break;
+    }
+    return "";
+}
+
+PortChoice chosen(int slot, const std::string& path, PortSource source) {
+    return {slot, path, path + source_words(source)};
+}
+
+} // namespace
+
+Result<PortChoice> choose_port(const std::string& text, PortSource source) {
     if (text.find('/') != std::string::npos) {
-        return PortChoice{0, text};
+        return chosen(0, text, source);
     }
     if (text.starts_with("tty")) {
-        return PortChoice{0, dev_root() + "/" + text};
+        return chosen(0, dev_root() + "/" + text, source);
     }
     const char* start = text.c_str();
     char* end = nullptr;
@@ -20,15 +37,14 @@ Result<PortChoice> choose_port(const std::string& text, bool from_environment) {
     if (end == start) {
         // Once any text without digits silently meant port 0, which on
         // many hosts is the console.
-        const std::string source = from_environment ? " (from LORVRC_PORT)" : "";
-        return Failure{"\"" + text + "\"" + source +
+        return Failure{"\"" + text + "\"" + source_words(source) +
                        " is not a port; give a number from 0 to 15, a device path such as "
                        "/dev/ttyUSB0, or a name such as ttyUSB0"};
     }
     if (errno == ERANGE || number < 0 || number >= SERIAL_PORT_COUNT) {
-        return Failure{"there is no serial port " + text + "; port numbers go from 0 to " +
-                       std::to_string(SERIAL_PORT_COUNT - 1)};
+        return Failure{"there is no serial port " + text + source_words(source) +
+                       "; port numbers go from 0 to " + std::to_string(SERIAL_PORT_COUNT - 1)};
     }
     const int slot = static_cast<int>(number);
-    return PortChoice{slot, serial_device_path(slot)};
+    return chosen(slot, serial_device_path(slot), source);
 }

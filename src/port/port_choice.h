@@ -6,13 +6,19 @@
 
 #include "failure.h"
 
+// Where the port text came from: messages about a port the command line
+// did not name say so, so that a stale LORVRC_PORT is easy to spot.
+enum class PortSource { argument, environment, default_port };
+
 struct PortChoice {
-    int slot;         // the serial module's slot: the number itself, 0 for the other forms
-    std::string path; // the device file to open, as messages name it
+    int slot;          // the serial module's slot: the number itself, 0 for the other forms
+    std::string path;  // the device file to open
+    std::string shown; // how messages name it: the path, then " (from LORVRC_PORT)" or
+                       // " (the default port)" when it was not on the command line
 };
 
-// Reads the port text (from_environment: it came from LORVRC_PORT, which
-// the failure then names). The one grammar of the port argument:
+// Reads the port text, which came from `source` (failures name it when it
+// is not the command line). The one grammar of the port argument:
 //   - with a '/': a device path, opened as given (relative ones too);
 //   - starting with "tty": that name in the device directory;
 //   - a number as strtol reads it in base 10 (leading blanks, a sign,
@@ -20,4 +26,4 @@ struct PortChoice {
 //     path the serial module forms; outside 0..15 it is refused, naming
 //     the text as typed (a huge number is never wrapped into range);
 //   - anything else (no digit where the number would start) is refused.
-Result<PortChoice> choose_port(const std::string& text, bool from_environment);
+Result<PortChoice> choose_port(const std::string& text, PortSource source);

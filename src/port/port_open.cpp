@@ -1,11 +1,11 @@
 #include "port_open.h"
 
-#include <cerrno>
-#include <cstring>
-#include <grp.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "links.h"
+#include "open_failure.h"
+#include "own_terminal.h"
 #include "port_lock.h"
 #include "serial.h"
 
@@ -16,10 +16,6 @@ namespace {
 constexpr std::int32_t BAUD = 38400;
 constexpr std::uint8_t READ_TIMEOUT_TENTHS = 10;
 
-Failure in_use(const std::string& path, const std::string& detail) {
-    return {path + " is in use by another program" + detail};
-}
-
 Failure held_by_lock(const std::string& path, const LockHolder& holder) {
     if (!holder.readable) {
         return {path + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"};
@@ -28,63 +24,47 @@ Failure held_by_lock(const std::string& path, const LockHolder& holder) {
                             holder.lock_file + ")");
 }
 
-bool is_ttyS(const std::string& path) {
-    const std::string name = path.substr(path.rfind('/') + 1);
-    const std::string target = resolved_path(path);
-    return name.starts_with("ttyS") || target.substr(target.rfind('/') + 1).starts_with("ttyS");
+Failure own_terminal(const PortChoice& port) {
+    return {port.shown + " is your own terminal, not a serial port"};
 }
 
-// The group whose members may open the device, when joining it is the fix.
-std::string group_fix(const std::string& path) {
-    struct stat device {};
-    if (stat(path.c_str(), &device) != 0 || device.st_gid == 0 ||
-        (device.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
-        return "";
+// Opens the device as the serial module would, unless it turns out to be
+// our own terminal (a link swapped since we looked at the path): the
+// line is then closed untouched. -1 with errno set otherwise.
+int open_unless_own_terminal(const PortChoice& port, bool& own) {
+    const int fd = open(port.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct stat opened {};
+    own = fd >= 0 && fstat(fd, &opened) == 0 && is_own_terminal(opened);
+    if (own) {
+        close(fd);
+        return -1;
     }
-    const group* owner = getgrgid(device.st_gid);
-    if (owner == nullptr) {
-        return "";
-    }
-    const std::string name = owner->gr_name;
-    return " (the port belongs to the group " + name + ": sudo usermod -aG " + name +
-           " $USER, then log in again)";
-}
-
-// What to do about a failed open, for the errors that have a fix.
-std::string fix_for(const std::string& path, int error) {
-    switch (error) {
-    case EACCES: return group_fix(path);
-    case ENOENT: return " (lorvrc --list shows the ports there are)";
-    case EIO:
-        // A ttyS port with no UART behind it fails so at open.
-        return is_ttyS(path)
-                   ? " (no serial hardware answers at this port; lorvrc --list shows the ports "
-                     "that have some)"
-                   : "";
-    default: return "";
-    }
+    return fd;
 }
 
 } // namespace
 
-std::optional<Failure> take_port(const PortChoice& port) {
+std::optional<Failure> take_port(const PortChoice& port, const std::string& program_name) {
+    // Before any lock file, flock or setting: our own terminal stays as it was.
+    struct stat named {};
+    if (stat(port.path.c_str(), &named) == 0 && is_own_terminal(named)) {
+        return own_terminal(port);
+    }
     const LockHolder holder = lock_port(port.path);
     if (holder.holds()) {
-        return held_by_lock(port.path, holder);
+        return held_by_lock(port.shown, holder);
     }
-    const std::int32_t result =
-        serial_open_device(port.slot, port.path, 8, PARITY_NONE, 1, BAUD, READ_TIMEOUT_TENTHS);
+    bool own = false;
+    const int fd = open_unless_own_terminal(port, own);
+    const std::int32_t result = fd < 0 ? SERIAL_IO_ERROR
+                                       : serial_open_descriptor(port.slot, fd, 8, PARITY_NONE, 1,
+                                                                BAUD, READ_TIMEOUT_TENTHS);
     if (result == SERIAL_OK) {
         return std::nullopt;
     }
     const int error = errno;
     unlock_port();
-    // EWOULDBLOCK: another program's flock; EBUSY: its TIOCEXCL.
-    if (error == EWOULDBLOCK || error == EBUSY) {
-        return in_use(port.path, "");
-    }
-    return Failure{"cannot open " + port.path + ": " + std::strerror(error) +
-                   fix_for(port.path, error)};
+    return own ? own_terminal(port) : open_failure(port, error, program_name);
 }
 
 void release_port(const PortChoice& port) {

@@ -3,17 +3,20 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "failure.h"
 #include "port_choice.h"
 
-// Takes the port: refuses it when another program holds it by a lock
-// file, leaves our own lock files, then opens the line (38400 baud 8N1,
+// Takes the port: refuses our own terminal (see is_own_terminal; looked at
+// by path before anything is done and by descriptor once opened, nothing
+// on it changed), then a port another program holds by a lock file,
+// leaves our own lock files, then opens the line (38400 baud 8N1,
 // one-second read time-out; the serial module adds flock and TIOCEXCL).
-// Fails with a message that names the device file, the reason and, where
-// there is one, the fix; nothing is then held and no lock file of ours is
-// left.
-std::optional<Failure> take_port(const PortChoice& port);
+// Fails with a message that names the port as port.shown, the reason and,
+// where there is one, the fix (see open_failure; program_name goes into
+// its example); nothing is then held and no lock file of ours is left.
+std::optional<Failure> take_port(const PortChoice& port, const std::string& program_name);
 
 // Gives the port back: TIOCEXCL cleared and the line closed (by the serial
 // module), our lock files removed. Safe in a signal handler, so that a run

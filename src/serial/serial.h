@@ -13,6 +13,7 @@
 //   serial_init     mark every slot closed (runs by itself on first use)
 //   serial_open     open and configure a port; closes it first if open
 //   serial_open_device   the same for any device file, in a given slot
+//   serial_open_descriptor   the same for a device file the caller opened
 //   serial_close    close a port; closing a closed port is no error
 //   serial_putc     write one byte
 //   serial_puts     write a text of at most 300 bytes plus a line end
@@ -91,6 +92,14 @@ std::int32_t serial_open(std::int32_t port, std::int32_t data_bits, std::int32_t
 std::int32_t serial_open_device(std::int32_t port, const std::string& path, std::int32_t data_bits,
                                 std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
                                 std::uint8_t read_timeout);
+
+// As serial_open_device, for a device file the caller has opened (as it
+// does: O_RDWR | O_NOCTTY | O_NONBLOCK), e.g. to look at it first; the
+// slot takes the descriptor over. Results, errno and the state after a
+// failure are those of serial_open; after a failure fd is closed.
+std::int32_t serial_open_descriptor(std::int32_t port, int fd, std::int32_t data_bits,
+                                    std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
+                                    std::uint8_t read_timeout);
 
 // Clears TIOCEXCL (a pseudo-terminal would otherwise keep it after we
 // close) and closes the port. Returns SERIAL_OK (also for a port that was not open),

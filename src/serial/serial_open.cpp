@@ -158,8 +158,7 @@ std::int32_t serial_open_device(std::int32_t port, const std::string& path, std:
                                 std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
                                 std::uint8_t read_timeout) {
     std::int32_t result = SERIAL_OK;
-    SerialPort* slot = serial_detail::slot_for(port, &result);
-    if (slot == nullptr) {
+    if (serial_detail::slot_for(port, &result) == nullptr) {
         return result;
     }
     serial_close(port);
@@ -167,10 +166,24 @@ std::int32_t serial_open_device(std::int32_t port, const std::string& path, std:
     // hang-up would kill us with SIGHUP before we could say what happened.
     // O_NONBLOCK: a port left without CLOCAL would block the open until
     // carrier comes; it is cleared again once CLOCAL is set.
-    slot->fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slot->fd < 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
         return SERIAL_IO_ERROR;
     }
+    return serial_open_descriptor(port, fd, data_bits, parity, stop_bits, baud, read_timeout);
+}
+
+std::int32_t serial_open_descriptor(std::int32_t port, int fd, std::int32_t data_bits,
+                                    std::int32_t parity, std::int32_t stop_bits, std::int32_t baud,
+                                    std::uint8_t read_timeout) {
+    std::int32_t result = SERIAL_OK;
+    SerialPort* slot = serial_detail::slot_for(port, &result);
+    if (slot == nullptr) {
+        close(fd);
+        return result;
+    }
+    serial_close(port);
+    slot->fd = fd;
     const bool taken = take_line(slot->fd);
     result = taken ? set_up_line(slot, data_bits, parity, stop_bits, baud, read_timeout)
                    : SERIAL_IO_ERROR;

@@ -38,7 +38,12 @@ PtyDevice::PtyDevice() {
     slave_path_ = name != nullptr ? name : "";
 }
 
-PtyDevice::~PtyDevice() { hang_up(); }
+PtyDevice::~PtyDevice() {
+    hang_up();
+    for (const std::string& link : links_) {
+        unlink(link.c_str());
+    }
+}
 
 void PtyDevice::link_as_port(int port) {
     link_port(port, slave_path_);

@@ -25,7 +25,8 @@ void make_file(const TempDir& dir, const std::string& name, const std::string& b
     } else if (bytes == "<dir>") {
         std::filesystem::create_directories(path);
     } else if (bytes.rfind("-> ", 0) == 0) {
-        symlink(bytes.substr(3).c_str(), path.c_str());
+        std::error_code made;
+        std::filesystem::create_symlink(bytes.substr(3), path, made);
     } else {
         dir.write_file(name, bytes);
     }
