@@ -130,8 +130,16 @@ const std::string UTF8_EDGES = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80
 
 const std::vector<SessionRow> ROWS = {
     file_row("empty_file", ""),
-    // Blank lines, a CR kept, bytes no line end stops at, a final line feed.
-    file_row("line_ends", "\n\nA\r\nB\t\0\xFFz\n"s),
+    // Blank lines, bytes no line end stops at, a final line feed.
+    file_row("line_ends", "\n\nB\t\0\xFFz\n"s),
+    // A CR before a line feed or at the end is dropped, and not counted
+    // (300 bytes go); one elsewhere stays.
+    file_row("crlf", "A\rB\r\n" + A300 + "\r\nC\r\r\nD\r", "A\rB\n" + A300 + "\nC\r\nD"),
+    // A byte order mark is dropped at the start of a file only.
+    file_row("byte_order_mark",
+             "\xEF\xBB\xBF"
+             "10\n\xEF\xBB\xBF",
+             "10\n ", {blanks(2, "U+FEFF")}),
     // Every byte but the line feed passes the table; the file is not UTF-8.
     file_row("every_byte", ALL_BYTES),
     // 300 bytes go whole; longer lines, kept whole or only counted, are left

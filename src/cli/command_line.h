@@ -4,6 +4,7 @@
 #include <string>
 
 #include "failure.h"
+#include "file_serving.h"
 
 // What the command line asks for.
 enum class Action { run, usage, help, version, list };
@@ -17,6 +18,7 @@ struct CommandLine {
     std::string program_name; // the program the device is to run
     std::string port;         // the port as the user named it (see choose_port)
     PortSource port_source = PortSource::argument;
+    FileServing serving; // -I directories, then LORVRC_PATH's; -v
 };
 
 // Reads the arguments (argv[0] is not looked at). Options come first, in
@@ -24,6 +26,8 @@ struct CommandLine {
 // end the reading (what follows is not looked at). After the program name
 // the last argument is the port text, taken as it is, those between are
 // ignored; with none, LORVRC_PORT when it is set and not empty, else "1".
+// The search directories are the -I ones in order, then those of
+// LORVRC_PATH (separated by ':'); empty ones are left out.
 // No program name: Action::usage. Fails, before anything is opened, on an
 // argument in option position that starts with '-' and is no option, an
 // option given a value it does not take, or a value it cannot use.

@@ -26,7 +26,7 @@ int run(const CommandLine& command_line) {
     }
     int status = 1;
     try {
-        status = serve_device(port->slot, command_line.start_byte, *name);
+        status = serve_device(port->slot, command_line.start_byte, *name, command_line.serving);
     } catch (const LinkLost&) {
         tell_user("lost the connection on " + port->path);
     }

@@ -1,10 +1,7 @@
 #include "reports.h"
 
-#include <cerrno>
-#include <unistd.h>
-#include <vector>
-
 #include "device_link.h"
+#include "file_paths.h"
 #include "user_output.h"
 
 namespace {
@@ -13,18 +10,15 @@ namespace {
 // 64 KiB is far more than any real report.
 constexpr std::size_t REPORT_KEEP = std::size_t{64} * 1024;
 
-// Printed when the current directory cannot be fetched (it was removed).
-constexpr const char* UNKNOWN_DIRECTORY = "(unknown directory)";
-
-std::string current_directory() {
-    std::vector<char> buffer(300);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) {
-            return UNKNOWN_DIRECTORY;
-        }
-        buffer.resize(buffer.size() * 2);
+// "<directory>\<file>": the current directory and the name the device
+// asked for; for a file found elsewhere or under another name (a search
+// directory, the case rule), the directory that holds it and its own name.
+std::string reported_file(const ServedFile& current) {
+    if (current.path.empty() || current.path == current.name) {
+        return current_directory() + "\\" + current.name;
     }
-    return buffer.data();
+    const PathParts parts = split_path(absolute_path(current.path));
+    return parts.directory + "\\" + parts.base;
 }
 
 } // namespace
@@ -32,7 +26,7 @@ std::string current_directory() {
 void print_error_report(int port, const ServedFile& current) {
     // Editors and scripts look for "Error" at the start of a line.
     end_open_stderr_line();
-    write_to_stderr("Error " + current_directory() + "\\" + current.name + " ");
+    write_to_stderr("Error " + reported_file(current) + " ");
     const DeviceString payload = receive_string(port, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');
     const std::size_t start = comma == std::string::npos ? 0 : comma + 1;

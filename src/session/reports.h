@@ -6,12 +6,12 @@
 #include "served_file.h"
 
 // Prints the device's error report as one line on standard error:
-// "Error <current directory>\<current.name> <message>", on a line of
-// its own (a newline first when trace text left one open). Everything up
-// to the blank shows before the payload is read; the message is the
-// payload after its first comma (all of it when it has none), byte for
-// byte. "(unknown directory)" stands for a directory that cannot be
-// fetched. Of the payload 64 KiB are kept; the rest is read and counted,
+// "Error <current directory>\<current.name> <message>" (for a file served
+// from a search directory or by the case rule: "Error <its directory>\<its
+// name> <message>"), on a line of its own (a newline first when trace text left one open).
+// Everything up to the blank shows before the payload is read; the message is the payload after its
+// first comma (all of it when it has none), byte for byte. "(unknown directory)" stands for a
+// directory that cannot be fetched. Of the payload 64 KiB are kept; the rest is read and counted,
 // and " [N more bytes cut]" ends the line. Nothing after the payload's 0
 // byte is read. Throws LinkLost.
 void print_error_report(int port, const ServedFile& current);

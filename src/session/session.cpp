@@ -4,7 +4,8 @@
 #include "file_request.h"
 #include "reports.h"
 
-int serve_device(int port, char start_byte, const DeviceText& program_name) {
+int serve_device(int port, char start_byte, const DeviceText& program_name,
+                 const FileServing& serving) {
     send_start_sequence(port, start_byte, program_name);
     ServedFile current;
     for (;;) {
@@ -12,7 +13,7 @@ int serve_device(int port, char start_byte, const DeviceText& program_name) {
         switch (command) {
         case 'M':
         case 'I':
-        case 'A': serve_file_request(port, command, current); break;
+        case 'A': serve_file_request(port, command, serving, current); break;
         case 'T': print_trace_text(port); break;
         case 'E': print_error_report(port, current); return 1;
         case 'O': return 0;

@@ -2,10 +2,13 @@
 #pragma once
 
 #include "device_text.h"
+#include "file_serving.h"
 
 // Sends the start sequence (start_byte 'C', or 'T' to trace), then serves
-// the device's commands until it ends the session. Returns the exit status:
+// the device's commands until it ends the session, its file requests as
+// `serving` says. Returns the exit status:
 // 0 when the device ended with "O", 1 after its error report. Throws
 // LinkLost when the line fails; the port stays open for the caller to
 // release either way.
-int serve_device(int port, char start_byte, const DeviceText& program_name);
+int serve_device(int port, char start_byte, const DeviceText& program_name,
+                 const FileServing& serving);
