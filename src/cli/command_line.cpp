@@ -59,7 +59,7 @@ const Option OPTIONS[] = {
          return std::nullopt;
      }},
     {"-I", nullptr, Takes::value, "DIR",
-     "look for the files the device asks for in DIR too, after the current directory (repeatable)",
+     "look in DIR too for the files the device asks for (repeatable)",
      [](CommandLine& line, const std::string& directory) -> std::optional<Failure> {
          if (!directory.empty()) {
              line.serving.search_dirs.push_back(directory);

@@ -66,8 +66,12 @@ SessionOutcome play(const SessionRow& row, Ports ports) {
     if (row.port_variable != nullptr) {
         setenv("LORVRC_PORT", with_pty(row.port_variable, device).c_str(), 1);
     }
+    if (row.path_variable != nullptr) {
+        setenv("LORVRC_PATH", row.path_variable, 1);
+    }
     ToolProcess tool(tool_under_test(), args, dir.path());
     unsetenv("LORVRC_PORT");
+    unsetenv("LORVRC_PATH");
     SessionOutcome outcome;
     for (std::size_t turn = 0; turn < row.talk.size(); ++turn) {
         if (turn % 2 == 0) {

@@ -28,7 +28,8 @@ struct SessionRow {
     // LORVRC_PORT for the tool; unset when null. In it and in `args`,
     // "<pty>" stands for the pseudo-terminal's own path.
     const char* port_variable = nullptr;
-    std::string stdout_text = {}; // "<root>": the test tree's root, here and in stderr_text
+    std::string stdout_text = {};        // "<root>": the test tree's root, here and in stderr_text
+    const char* path_variable = nullptr; // LORVRC_PATH for the tool; unset when null
 };
 
 // What a session did: the tool's turns as read (each read as long as the
