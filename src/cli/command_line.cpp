@@ -162,10 +162,14 @@ std::string option_names(const Option& option) {
         names += (names.empty() ? "" : ", ") + std::string(option.long_name);
     }
     const std::string value = option.value_name;
-    const char* joint = option.long_name != nullptr ? "=" : " ";
-    return names + (option.takes == Takes::optional_value ? "[=" + value + "]"
-                    : option.takes == Takes::value        ? joint + value
-                                                          : "");
+    if (option.takes == Takes::optional_value) {
+        return names + "[=" + value + "]";
+    }
+    if (option.takes == Takes::value) {
+        names += option.long_name != nullptr ? '=' : ' '; // "-I DIR", "--wait=SECONDS"
+        return names + value;
+    }
+    return names;
 }
 
 } // namespace
