@@ -1,4 +1,4 @@
-# bash completion for lorvrc: lorvrc [-t] <program name> [<port>], or
+# bash completion for lorvrc: lorvrc [-t] [-v] <program name> [<port>], or
 # lorvrc --list | --help | --version
 #
 # The program name completes from the .bas files in the current directory,
@@ -32,12 +32,12 @@ _lorvrc() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local name_word=1 candidates=() candidate
   case ${COMP_WORDS[1]-} in
-  -t) name_word=2 ;;
+  -t | -v | --verbose) name_word=2 ;;
   --list | --help | -h | --version) ((COMP_CWORD == 1)) || return 0 ;;
   esac
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    candidates+=(-t --list --help --version)
+    candidates+=(-t -v --verbose -I --list --help --version)
   fi
   if ((COMP_CWORD == name_word)); then
     mapfile -t -O "${#candidates[@]}" candidates < <(_lorvrc_programs)

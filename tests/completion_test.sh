@@ -46,9 +46,9 @@ ports="/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
 ports="$ports,/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
 ports="$ports,/dev/ttyACM1,/dev/ttyS4,/dev/ttyUSB0"
 
-check "--help,--list,--version,-t,alpha,beta,two words" lorvrc ""
+check "--help,--list,--verbose,--version,-I,-t,-v,alpha,beta,two words" lorvrc ""
 check "alpha" lorvrc al
-check "--help,--list,--version,-t" lorvrc -
+check "--help,--list,--verbose,--version,-I,-t,-v" lorvrc -
 check "" lorvrc --list ""
 check "alpha,beta,two words" lorvrc -t ""
 check "$ports" lorvrc alpha ""
