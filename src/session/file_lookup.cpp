@@ -94,22 +94,16 @@ std::vector<std::string> case_matches(const std::string& directory, const std::s
     return found;
 }
 
-// "a and b", "a, b and c".
-std::string listed(const std::vector<std::string>& names) {
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
-    }
-    return text;
-}
-
+// The matches as the name would be written: "a and b", "a, b and c".
 std::string ambiguous(const std::string& name, const std::string& place,
                       const std::vector<std::string>& matches) {
-    std::vector<std::string> shown;
-    for (const std::string& match : matches) {
-        shown.push_back(joined_path(split_path(name).directory, match));
+    const std::string directory = split_path(name).directory;
+    std::string listed;
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        listed += i == 0 ? "" : i + 1 == matches.size() ? " and " : ", ";
+        listed += joined_path(directory, matches[i]);
     }
-    return "not found; " + listed(shown) + (place.empty() ? "" : " in " + absolute_path(place)) +
+    return "not found; " + listed + (place.empty() ? "" : " in " + absolute_path(place)) +
            " differ from it only in case, so " +
            (matches.size() == 2 ? "neither was sent" : "none was sent");
 }
@@ -118,13 +112,10 @@ std::string not_found(const std::string& name, const std::vector<std::string>& p
     if (name.starts_with('/')) {
         return "not found";
     }
-    std::vector<std::string> shown;
-    for (const std::string& place : places) {
-        shown.push_back(absolute_path(place));
-    }
     std::string text = "not found in ";
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        text += (i == 0 ? "" : ", ") + shown[i];
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        text += i == 0 ? "" : ", ";
+        text += absolute_path(places[i]);
     }
     return text;
 }
