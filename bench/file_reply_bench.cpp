@@ -1,8 +1,11 @@
 // How fast and how lean the tool serves a source file over a pseudo-terminal.
 //
-// Rate: a program of typical BASIC lines is requested round after round;
-// each round also times a plain loop that pushes the same reply bytes
-// through a pty with one write() per byte, which is the floor for a sender
+// Rate: a program of typical BASIC lines is requested round after round,
+// found a long way: by the case rule, in the second of three search
+// directories (two -I, one LORVRC_PATH), after the exact name was looked
+// for in all four places and the case rule had looked through the current
+// directory and the first -I one, of 500 files each. Each round also times a plain loop that pushes
+// the same reply bytes through a pty with one write() per byte, which is the floor for a sender
 // that must write byte by byte. Memory: the tool's peak resident size while
 // it serves one huge line and many short lines.
 //
@@ -155,11 +158,12 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-// Starts the tool in `dir` against a fake device that has read the start
-// sequence.
-std::unique_ptr<DeviceSession> start_tool(const std::string& dir) {
-    auto session = std::make_unique<DeviceSession>(
-        std::vector<std::string>{"prog", std::to_string(BENCH_PORT)}, BENCH_PORT, dir);
+// Starts the tool in `dir`, with `options` before its arguments, against
+// a fake device that has read the start sequence.
+std::unique_ptr<DeviceSession> start_tool(const std::string& dir,
+                                          std::vector<std::string> options = {}) {
+    options.insert(options.end(), {"prog", std::to_string(BENCH_PORT)});
+    auto session = std::make_unique<DeviceSession>(options, BENCH_PORT, dir);
     if (session->start_sequence != std::string("Cprog") + '\0') {
         fail("the tool did not start: " + session->tool->stderr_text());
     }
@@ -219,14 +223,27 @@ double time_plain_writes(const std::string& bytes) {
     return elapsed;
 }
 
+// A directory of `count` small files that the case rule must look through.
+void fill_directory(const TempDir& dir, const std::string& name, int count) {
+    for (int i = 0; i < count; ++i) {
+        dir.write_file(name + "/other" + std::to_string(i) + ".bas", "10 END\n");
+    }
+}
+
 void run_rate(const Options& options) {
     TempDir dir;
-    const std::string path = dir.path() + "/prog.bas";
-    write_program(path, options.rate_bytes, false);
+    fill_directory(dir, "work", 500);
+    fill_directory(dir, "lib1", 500);
+    fill_directory(dir, "lib3", 500);
+    const std::string path = dir.path() + "/lib2/Prog.bas";
+    write_program(dir.write_file("lib2/Prog.bas", ""), options.rate_bytes, false);
     const std::string expected = expected_reply(path);
     std::vector<double> tool_times;
     std::vector<double> plain_times;
-    const std::unique_ptr<DeviceSession> started = start_tool(dir.path());
+    setenv("LORVRC_PATH", (dir.path() + "/lib3").c_str(), 1);
+    const std::unique_ptr<DeviceSession> started =
+        start_tool(dir.path() + "/work", {"-I", dir.path() + "/lib1", "-I", dir.path() + "/lib2"});
+    unsetenv("LORVRC_PATH");
     DeviceSession& session = *started;
     for (int round = 0; round < options.rounds; ++round) {
         tool_times.push_back(time_tool_reply(session, expected));

@@ -1,5 +1,4 @@
-# bash completion for lorvrc: lorvrc [-t] [--error-format=FORMAT] <program
-# name> [<port>], or
+# bash completion for lorvrc: lorvrc [<options>] <program name> [<port>], or
 # lorvrc --list | --help | --version
 #
 # The program name completes from the .bas files in the current directory,
@@ -29,6 +28,10 @@ _lorvrc_ports() {
   done
 }
 
+# The options, as lorvrc --help lists them; one ending in '=' takes its
+# value in the same word.
+_lorvrc_options=(-t --trace -v --verbose -I --error-format= --list --help --version)
+
 _lorvrc() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]-}
   local name_word=1 candidates=() candidate
@@ -41,20 +44,24 @@ _lorvrc() {
   elif [[ $prev == = ]]; then
     prev=${COMP_WORDS[COMP_CWORD - 2]-}
   fi
+  # The program name is the first word after the options and their values.
   while ((name_word < COMP_CWORD)); do
     case ${COMP_WORDS[name_word]}:${COMP_WORDS[name_word + 1]-} in
     --error-format:=) name_word=$((name_word + 3)) ;;
-    --error-format:*) name_word=$((name_word + 2)) ;;
-    -t:* | --trace:* | --error-format=*) name_word=$((name_word + 1)) ;;
+    --error-format:* | -I:*) name_word=$((name_word + 2)) ;;
+    --:*) name_word=$((name_word + 1)) && break ;;
+    -*) name_word=$((name_word + 1)) ;;
     *) break ;;
     esac
   done
   COMPREPLY=()
   if [[ $prev == --error-format ]]; then
     candidates=(plain gnu github)
+  elif [[ $prev == -I ]]; then
+    mapfile -t candidates < <(compgen -d -- "$cur")
   elif ((COMP_CWORD == name_word)); then
-    if ((COMP_CWORD == 1)); then
-      candidates+=(-t --list --help --version --error-format=)
+    if [[ ${COMP_WORDS[name_word - 1]-} != -- ]]; then
+      candidates+=("${_lorvrc_options[@]}")
     fi
     mapfile -t -O "${#candidates[@]}" candidates < <(_lorvrc_programs)
     # Quotes names with blanks; fails harmlessly outside a completion.

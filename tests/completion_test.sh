@@ -46,14 +46,17 @@ ports="/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
 ports="$ports,/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
 ports="$ports,/dev/ttyACM1,/dev/ttyS4,/dev/ttyUSB0"
 
-check "--error-format=,--help,--list,--version,-t,alpha,beta,two words" lorvrc ""
+all="--error-format=,--help,--list,--trace,--verbose,--version,-I,-t,-v"
+check "$all,alpha,beta,two words" lorvrc ""
 check "alpha" lorvrc al
-check "--error-format=,--help,--list,--version,-t" lorvrc -
+check "$all" lorvrc -
 check "github,gnu" lorvrc --error-format = g
 check "alpha" lorvrc --error-format = gnu -t al
+check "alpha" lorvrc -I lib -v al
 check "$ports" lorvrc --error-format=plain alpha ""
+check "$ports" lorvrc -I lib -- alpha ""
 check "" lorvrc --list ""
-check "alpha,beta,two words" lorvrc -t ""
+check "$all,alpha,beta,two words" lorvrc -t ""
 check "$ports" lorvrc alpha ""
 check "$ports" lorvrc -t alpha ""
 check "$ports" lorvrc alpha ignored ""

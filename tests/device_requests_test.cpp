@@ -4,11 +4,13 @@
 // tool on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <optional>
 #include <regex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -112,6 +114,13 @@ SessionRow file_row(const char* what, const std::string& bytes,
                warnings);
 }
 
+// The row with `options` before its arguments and LORVRC_PATH `path`.
+SessionRow with(SessionRow made, const std::vector<std::string>& options, const char* path) {
+    made.args.insert(made.args.begin(), options.begin(), options.end());
+    made.environment = {{"LORVRC_PATH", path}};
+    return made;
+}
+
 // A session that ends with the error report `payload`: the message printed
 // for it. The trace text after the payload's 0 byte must never be read.
 SessionRow report_row(const char* what, const std::string& payload, const std::string& message) {
@@ -143,8 +152,16 @@ const std::string UTF8_EDGES = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80
 
 const std::vector<SessionRow> ROWS = {
     file_row("empty_file", ""),
-    // Blank lines, a CR kept, bytes no line end stops at, a final line feed.
-    file_row("line_ends", "\n\nA\r\nB\t\0\xFFz\n"s),
+    // Blank lines, bytes no line end stops at, a final line feed.
+    file_row("line_ends", "\n\nB\t\0\xFFz\n"s),
+    // A CR before a line feed or at the end is dropped, and not counted
+    // (300 bytes go); one elsewhere stays.
+    file_row("crlf", "A\rB\r\n" + A300 + "\r\nC\r\r\nD\r", "A\rB\n" + A300 + "\nC\r\nD"),
+    // A byte order mark is dropped at the start of a file only.
+    file_row("byte_order_mark",
+             "\xEF\xBB\xBF"
+             "10\n\xEF\xBB\xBF",
+             "10\n ", {blanks(2, "U+FEFF")}),
     // Every byte but the line feed passes the table; the file is not UTF-8.
     file_row("every_byte", ALL_BYTES),
     // 300 bytes go whole; longer lines, kept whole or only counted, are left
@@ -174,6 +191,35 @@ const std::vector<SessionRow> ROWS = {
         {START, "Mp\0"s, "Op\r\0"s, "Ip\0"s, "Oi\r\0"s, "Ap\0"s, "Oa\r\0"s, "Isub/x\0"s, "Os\r\0"s,
          "Mp.bas\0"s, "Opp\r\0"s, "M\0"s, "Od\r\0"s, "M\xE9\0"s, "Oe9\r\0"s, "M/proc/self/cwd/p\0"s,
          "Op\r\0"s, "O"}),
+    // An exact name wins; else the one file that differs only in case (a
+    // FIFO is none), also in a subdirectory; two or more: none.
+    row("case_rule",
+        {"e.bas",   "e", "E.bas",   "E", "hi.BAS", "h", "FIFO.bas", "<fifo>", "s/Deep.inc", "d",
+         "Two.bas", "",  "two.bas", "",  "x.BAS",  "",  "X.bas",    "",       "X.Bas",      ""},
+        {START, "Me\0"s, "Oe\r\0"s, "MHi\0"s, "Oh\r\0"s, "Mfifo\0"s, "E", "Is/deep\0"s, "Od\r\0"s,
+         "MTWO\0"s, "E", "Mx\0"s, "E", "O"},
+        "lorvrc: TWO.bas: not found; Two.bas and two.bas differ from it only in case, so neither "
+        "was sent\nlorvrc: x.bas: not found; X.Bas, X.bas and x.BAS differ from it only in case, "
+        "so none was sent\n"),
+    // The exact name in the current directory, the -I ones, LORVRC_PATH's;
+    // then the case rule in that order; -v tells each; the report names
+    // the file served.
+    with(row("search_path",
+             {"one.inc",    "cwd", "a/one.inc",   "a1",   "a/two.inc",   "a2", "a/FOUR.inc", "a4",
+              "b/two.inc",  "b2",  "b/three.inc", "b3",   "c/three.inc", "c3", "c/four.inc", "c4",
+              "c/FIVE.inc", "c5",  "dir.inc",     "<dir>"},
+             {START, "Ione\0"s, "Ocwd\r\0"s, "Itwo\0"s, "Oa2\r\0"s, "Ithree\0"s, "Ob3\r\0"s,
+              "Ifour\0"s, "Oc4\r\0"s, "Isix\0Idir\0"s, "EE", "Ifive\0"s, "Oc5\r\0"s, "E9,boom\0"s},
+             "lorvrc: one.inc: sent 1 line (4 bytes) from <dir>/one.inc\n"
+             "lorvrc: two.inc: sent 1 line (3 bytes) from <dir>/a/two.inc\n"
+             "lorvrc: three.inc: sent 1 line (3 bytes) from <dir>/b/three.inc\n"
+             "lorvrc: four.inc: sent 1 line (3 bytes) from <dir>/c/four.inc\n"
+             "lorvrc: six.inc: not found in <dir>, <dir>/a, <dir>/b, <dir>/c\n"
+             "lorvrc: dir.inc: not a regular file\n"
+             "lorvrc: five.inc: sent 1 line (3 bytes) from <dir>/c/FIVE.inc\nError "
+             "<dir>/c\\FIVE.inc boom\n",
+             1),
+         {"-v", "-I", "a", "-Ib"}, ":c:"),
     row("odd_files",
         {"fifo.bas", "<fifo>", "zero.bas", "-> /dev/zero", "dir.bas", "<dir>", "p.bas", "p",
          "link.bas", "-> p.bas"},
@@ -340,20 +386,25 @@ INSTANTIATE_TEST_SUITE_P(Reports, ErrorFormats, testing::ValuesIn(REPORTS),
 
 std::string lost_line() { return "lorvrc: lost the connection on " + port_path(PORT) + "\n"; }
 
-TEST(DeviceRequests, FileCutWhileItIsSentIsReported) {
-    TempDir dir;
-    const std::string path = dir.write_file("cut.bas", times("1\n", 2'000'000));
-    DeviceSession session(ARGS, PORT, dir.path());
-    session.device.send("Mcut\0"s);
-    // The reply has begun, so the file is open; the tool now waits for the
-    // device to take more, far before the end of the file.
-    ASSERT_EQ(session.device.receive(1, SHOWS), "O");
-    ASSERT_EQ(truncate(path.c_str(), 0), 0);
-    const std::string rest = session.device.receive_through_zero(EXIT_TIME);
-    ASSERT_TRUE(!rest.empty() && rest.back() == '\0');
-    session.device.send("O");
-    EXPECT_EQ(session.tool->wait(EXIT_TIME), 0);
-    EXPECT_EQ(session.tool->stderr_text(), "lorvrc: cut.bas changed while it was sent\n");
+// Cut short, or rewritten in place to the same size (its time set apart,
+// as the clock may not have moved on).
+TEST(DeviceRequests, FileChangedWhileItIsSentIsReported) {
+    for (const bool cut : {true, false}) {
+        TempDir dir;
+        const std::string path = dir.write_file("cut.bas", times("1\n", 50'000));
+        DeviceSession session(ARGS, PORT, dir.path());
+        session.device.send("Mcut\0"s);
+        // The reply has begun, so the file is open; the tool now waits for
+        // the device to take more, far before the end of the file.
+        ASSERT_EQ(session.device.receive(1, SHOWS), "O");
+        const timespec times[2] = {{0, UTIME_OMIT}, {1000, 0}};
+        ASSERT_EQ(cut ? truncate(path.c_str(), 0) : utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        const std::string rest = session.device.receive_through_zero(milliseconds(10000));
+        ASSERT_TRUE(!rest.empty() && rest.back() == '\0');
+        session.device.send("O");
+        EXPECT_EQ(session.tool->wait(EXIT_TIME), 0);
+        EXPECT_EQ(session.tool->stderr_text(), "lorvrc: cut.bas changed while it was sent\n");
+    }
 }
 
 // Trace text shows byte by byte and outlasts the line's read time-outs; the

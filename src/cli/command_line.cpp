@@ -72,6 +72,19 @@ const Option OPTIONS[] = {
     {nullptr, "--error-format", Takes::value, "FORMAT",
      "error report as plain (the default), gnu or github",
      [](CommandLine& line, const std::string& value) { return set_error_format(line, value); }},
+    {"-I", nullptr, Takes::value, "DIR",
+     "look in DIR too for the files the device asks for (repeatable)",
+     [](CommandLine& line, const std::string& directory) -> std::optional<Failure> {
+         if (!directory.empty()) {
+             line.serving.search_dirs.push_back(directory);
+         }
+         return std::nullopt;
+     }},
+    {"-v", "--verbose", Takes::nothing, "", "tell for each file request what was sent, or why not",
+     [](CommandLine& line, const std::string&) -> std::optional<Failure> {
+         line.serving.verbose = true;
+         return std::nullopt;
+     }},
     {nullptr, "--list", Takes::nothing, "", "list the serial ports that have hardware behind them",
      [](CommandLine& line, const std::string&) { return set_action(line, Action::list); }},
     {"-h", "--help", Takes::nothing, "", "show this text",
@@ -144,15 +157,33 @@ void read_port(int argc, const char* const* argv, int name_index, CommandLine& l
     }
 }
 
+// LORVRC_PATH's directories, after those of -I.
+void read_search_path(CommandLine& line) {
+    const char* variable = std::getenv("LORVRC_PATH");
+    std::string directories = variable != nullptr ? variable : "";
+    for (std::size_t start = 0; start <= directories.size();) {
+        const std::size_t colon = std::min(directories.find(':', start), directories.size());
+        if (colon > start) {
+            line.serving.search_dirs.push_back(directories.substr(start, colon - start));
+        }
+        start = colon + 1;
+    }
+}
+
 std::string option_names(const Option& option) {
     std::string names = option.short_name != nullptr ? option.short_name : "";
     if (option.long_name != nullptr) {
         names += (names.empty() ? "" : ", ") + std::string(option.long_name);
     }
     const std::string value = option.value_name;
-    return names + (option.takes == Takes::optional_value ? "[=" + value + "]"
-                    : option.takes == Takes::value        ? "=" + value
-                                                          : "");
+    if (option.takes == Takes::optional_value) {
+        return names + "[=" + value + "]";
+    }
+    if (option.takes == Takes::value) {
+        names += option.long_name != nullptr ? '=' : ' '; // "-I DIR", "--wait=SECONDS"
+        return names + value;
+    }
+    return names;
 }
 
 } // namespace
@@ -186,6 +217,7 @@ Result<CommandLine> read_command_line(int argc, const char* const* argv) {
             return *failure;
         }
     }
+    read_search_path(line);
     return line;
 }
 

@@ -6,6 +6,7 @@
 
 #include "error_format.h"
 #include "failure.h"
+#include "file_serving.h"
 #include "port_choice.h"
 
 // What the command line asks for.
@@ -20,6 +21,7 @@ struct CommandLine {
     // --error-format, else LORVRC_ERROR_FORMAT when set and not empty;
     // neither: nullopt, the plain report.
     std::optional<ErrorFormat> error_format;
+    FileServing serving; // -I directories, then LORVRC_PATH's; -v
 };
 
 // Reads the arguments (argv[0] is not looked at). Options come first, in
@@ -29,6 +31,8 @@ struct CommandLine {
 // ignored; with none, LORVRC_PORT when it is set and not empty, else "1".
 // The error format comes from LORVRC_ERROR_FORMAT only when no
 // --error-format was given, and only when a program is to run.
+// The search directories are the -I ones in order, then those of
+// LORVRC_PATH (separated by ':'); empty ones are left out.
 // No program name: Action::usage. Fails, before anything is opened, on an
 // argument in option position that starts with '-' and is no option, an
 // option given a value it does not take, or a value it cannot use (an

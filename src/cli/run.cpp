@@ -26,8 +26,9 @@ int run(const CommandLine& command_line) {
     }
     int status = 1;
     try {
-        status = serve_device(port->slot, command_line.start_byte, *name,
-                              command_line.error_format.value_or(ErrorFormat::plain));
+        const SessionSettings settings{command_line.serving,
+                                       command_line.error_format.value_or(ErrorFormat::plain)};
+        status = serve_device(port->slot, command_line.start_byte, *name, settings);
     } catch (const LinkLost&) {
         tell_user("lost the connection on " + port->path);
     }

@@ -1,14 +1,12 @@
 #include "file_request.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "device_link.h"
 #include "device_text.h"
+#include "file_lookup.h"
+#include "file_paths.h"
 #include "line_index.h"
 #include "serial.h"
 #include "source_lines.h"
@@ -30,103 +28,86 @@ const char* extension_for(int command) {
     }
 }
 
-// Closes the source file however the reply ends, a lost line included.
-class OpenFile {
-  public:
-    explicit OpenFile(int fd) : fd_(fd) {}
-    ~OpenFile() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    int fd() const { return fd_; }
+// What a reply carried, as the user counts it: the file's lines that were
+// sent (the empty piece after a final line feed is no line of an editor's),
+// and every byte of them on the wire, CRs included.
+struct ReplyCount {
+    std::uint64_t lines = 0;
+    std::uint64_t bytes = 0;
 
-  private:
-    int fd_;
+    void add(const SourceLine& line, std::uint64_t sent) {
+        bytes += sent;
+        lines += sent > 0 && !(line.last && line.text.empty()) ? 1 : 0;
+    }
 };
 
-// Opens a regular file (a link to one will do) for reading, and tells its
-// size; -1 for anything else. A FIFO, a device or a directory could block
-// the open, never end, or hold no text: none of them is ever read. The
-// name is looked at before the open so that no device is even opened, and
-// the open file again so that nothing swapped in between is read.
-int open_regular_file(const std::string& file_name, std::uint64_t& size) {
-    struct stat info {};
-    if (stat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return -1;
-    }
-    const int fd = open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    size = static_cast<std::uint64_t>(info.st_size);
-    return fd;
-}
-
 // Sends one line in device codes with its CR, or warns why it is left out
-// or changed.
-void send_line(int port, const std::string& file_name, const SourceLine& line) {
+// or changed. Returns the bytes sent: 0 when it was left out.
+std::uint64_t send_line(int port, const std::string& file_name, const SourceLine& line) {
     const std::string where = file_name + ": line " + std::to_string(line.number);
     if (line.cp1252_length > SERIAL_TEXT_MAX) {
         tell_user(where + " is " + std::to_string(line.cp1252_length) +
                   " bytes long, over the device's limit of " + std::to_string(SERIAL_TEXT_MAX) +
                   "; not sent");
-        return;
+        return 0;
     }
     // Measured at most SERIAL_TEXT_MAX, the line was short enough to keep whole.
     const DeviceText text = device_text(line.text);
     send_text(port, text, LINE_END_CR);
     warn_if_unheld(where, text);
+    return text.codes().size() + 1;
 }
 
-// Sends the file reply: "E" alone when the file cannot be opened or is no
-// regular file, else "O", each line ended by one CR, then a 0 byte. A
-// failing read ends the reply after the last whole line, with a warning;
-// a file that turns out shorter than it was at the open is sent as far as
-// it goes, with a warning.
-// Returns whether the file was sent (else "E" was); `numbered` then holds
-// its numbered lines.
-bool send_file(int port, const std::string& file_name, NumberedLines& numbered) {
-    std::uint64_t size_at_open = 0;
-    const OpenFile file(open_regular_file(file_name, size_at_open));
-    if (file.fd() < 0) {
-        send_byte(port, 'E');
-        return false;
-    }
+// Sends "O", each line ended by one CR, then a 0 byte. A failing read
+// ends the reply after the last whole line, with a warning; a file that
+// changed while it was sent is sent as far as it goes, with a warning.
+// `numbered` gets the file's numbered lines.
+ReplyCount send_file(int port, const FoundFile& file, NumberedLines& numbered) {
     send_byte(port, 'O');
     SourceLineReader lines(file.fd(), LINE_KEEP);
     SourceLine line;
+    ReplyCount count;
     while (lines.next(line)) {
         numbered.add(line.text, line.number);
-        send_line(port, file_name, line);
+        count.add(line, send_line(port, file.path(), line));
     }
     send_byte(port, 0);
     if (lines.error() != 0) {
-        tell_user(file_name + ": read error after line " + std::to_string(lines.lines_read()) +
+        tell_user(file.path() + ": read error after line " + std::to_string(lines.lines_read()) +
                   ": " + std::strerror(lines.error()) + "; the rest was not sent");
-    } else if (lines.bytes_read() < size_at_open) {
-        tell_user(file_name + " changed while it was sent");
+    } else if (lines.bytes_read() < file.stamp_at_open().size || file.changed()) {
+        tell_user(file.path() + " changed while it was sent");
     }
-    return true;
+    return count;
+}
+
+std::string counted(std::uint64_t count, const char* what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
 } // namespace
 
-void serve_file_request(int port, int command, ServedFile& current, ServedLines& served) {
+void serve_file_request(int port, int command, const FileServing& serving, ServedFile& current,
+                        ServedLines& served) {
     // A name longer than a path can be never opens: cut, and with its
     // extension, it is still too long and is refused like a missing file.
     // Keeping more of it would only let a confused device grow us.
     const DeviceString name = receive_string(port, PATH_MAX);
     current = {name.bytes + extension_for(command), ""};
+    const Lookup found = look_up_file(current.name, serving.search_dirs);
+    if (!found.file.is_open()) {
+        send_byte(port, 'E');
+        if (found.ambiguous || serving.verbose) {
+            tell_user(current.name + ": " + found.why);
+        }
+        return;
+    }
+    current.path = found.file.path();
     NumberedLines numbered;
-    if (send_file(port, current.name, numbered)) {
-        current.path = current.name;
-        served.remember(current.path, std::move(numbered));
+    const ReplyCount count = send_file(port, found.file, numbered);
+    served.remember(current.path, std::move(numbered));
+    if (serving.verbose) {
+        tell_user(current.name + ": sent " + counted(count.lines, "line") + " (" +
+                  counted(count.bytes, "byte") + ") from " + absolute_path(current.path));
     }
 }

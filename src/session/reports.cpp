@@ -1,11 +1,9 @@
 #include "reports.h"
 
-#include <cerrno>
 #include <optional>
-#include <unistd.h>
-#include <vector>
 
 #include "device_link.h"
+#include "file_paths.h"
 #include "user_output.h"
 
 namespace {
@@ -14,18 +12,15 @@ namespace {
 // 64 KiB is far more than any real report.
 constexpr std::size_t REPORT_KEEP = std::size_t{64} * 1024;
 
-// Printed when the current directory cannot be fetched (it was removed).
-constexpr const char* UNKNOWN_DIRECTORY = "(unknown directory)";
-
-std::optional<std::string> current_directory() {
-    std::vector<char> buffer(300);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) {
-            return std::nullopt;
-        }
-        buffer.resize(buffer.size() * 2);
+// "<directory>\<file>": the current directory and the name the device
+// asked for; for a file found elsewhere or under another name (a search
+// directory, the case rule), the directory that holds it and its own name.
+std::string reported_file(const std::string& directory, const ServedFile& current) {
+    if (current.path.empty() || current.path == current.name) {
+        return directory + "\\" + current.name;
     }
-    return std::string(buffer.data());
+    const PathParts parts = split_path(absolute_path(current.path));
+    return parts.directory + "\\" + parts.base;
 }
 
 } // namespace
@@ -34,10 +29,9 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
                         ErrorFormat format) {
     // Editors and scripts look for the report at the start of a line.
     end_open_stderr_line();
-    const std::optional<std::string> directory = current_directory();
+    const std::string directory = current_directory();
     if (format == ErrorFormat::plain) {
-        write_to_stderr("Error " + directory.value_or(UNKNOWN_DIRECTORY) + "\\" + current.name +
-                        " ");
+        write_to_stderr("Error " + reported_file(directory, current) + " ");
     }
     const DeviceString payload = receive_string(port, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');
@@ -49,9 +43,12 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
         write_to_stderr(message + cut + "\n");
         return;
     }
+    // A directory that cannot be fetched leaves paths as they were opened.
+    const std::optional<std::string> known =
+        directory == UNKNOWN_DIRECTORY ? std::nullopt : std::optional(directory);
     const ErrorPlace place = served.place_of(message, current);
     write_to_stderr(
-        error_line(format, path_for_editors(place.path, directory), place.line, message + cut));
+        error_line(format, path_for_editors(place.path, known), place.line, message + cut));
 }
 
 void print_trace_text(int port) {

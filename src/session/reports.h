@@ -9,16 +9,16 @@
 
 // Prints the device's error report as one line on standard error, on a
 // line of its own (a newline first when trace text left one open). Plain:
-// "Error <current directory>\<current.name> <message>", everything up to
-// the blank shown before the payload is read. gnu and github: the line
-// error_line() makes once the payload is read, pointing at the place
-// served.place_of() finds for the message, its path for editors. The
-// message is the
-// payload after its first comma (all of it when it has none), byte for
-// byte. "(unknown directory)" stands for a directory that cannot be
-// fetched. Of the payload 64 KiB are kept; the rest is read and counted,
-// and " [N more bytes cut]" ends the line. Nothing after the payload's 0
-// byte is read. Throws LinkLost.
+// "Error <current directory>\<current.name> <message>" (for a file served
+// from a search directory or by the case rule: "Error <its directory>\<its
+// name> <message>"), everything up to the blank shown before the payload is
+// read. gnu and github: the line error_line() makes once the payload is
+// read, pointing at the place served.place_of() finds for the message, its
+// path for editors. The message is the payload after its first comma (all
+// of it when it has none), byte for byte. "(unknown directory)" stands for
+// a directory that cannot be fetched. Of the payload 64 KiB are kept; the
+// rest is read and counted, and " [N more bytes cut]" ends the line.
+// Nothing after the payload's 0 byte is read. Throws LinkLost.
 void print_error_report(int port, const ServedFile& current, const ServedLines& served,
                         ErrorFormat format);
 

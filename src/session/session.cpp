@@ -4,7 +4,8 @@
 #include "file_request.h"
 #include "reports.h"
 
-int serve_device(int port, char start_byte, const DeviceText& program_name, ErrorFormat format) {
+int serve_device(int port, char start_byte, const DeviceText& program_name,
+                 const SessionSettings& settings) {
     send_start_sequence(port, start_byte, program_name);
     ServedFile current;
     ServedLines served;
@@ -13,9 +14,9 @@ int serve_device(int port, char start_byte, const DeviceText& program_name, Erro
         switch (command) {
         case 'M':
         case 'I':
-        case 'A': serve_file_request(port, command, current, served); break;
+        case 'A': serve_file_request(port, command, settings.files, current, served); break;
         case 'T': print_trace_text(port); break;
-        case 'E': print_error_report(port, current, served, format); return 1;
+        case 'E': print_error_report(port, current, served, settings.error_format); return 1;
         case 'O': return 0;
         default: break; // a 0 byte, or any byte that is no command
         }

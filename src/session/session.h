@@ -3,11 +3,18 @@
 
 #include "device_text.h"
 #include "error_format.h"
+#include "file_serving.h"
+
+// How the session serves the device, as the user set it.
+struct SessionSettings {
+    FileServing files;                             // where requested files are looked for; -v
+    ErrorFormat error_format = ErrorFormat::plain; // how the device's error report is printed
+};
 
 // Sends the start sequence (start_byte 'C', or 'T' to trace), then serves
-// the device's commands until it ends the session. Returns the exit status:
-// 0 when the device ended with "O", 1 after its error report, which is
-// printed in `format`. Throws
-// LinkLost when the line fails; the port stays open for the caller to
-// release either way.
-int serve_device(int port, char start_byte, const DeviceText& program_name, ErrorFormat format);
+// the device's commands until it ends the session, as `settings` say.
+// Returns the exit status: 0 when the device ended with "O", 1 after its
+// error report. Throws LinkLost when the line fails; the port stays open
+// for the caller to release either way.
+int serve_device(int port, char start_byte, const DeviceText& program_name,
+                 const SessionSettings& settings);

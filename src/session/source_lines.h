@@ -13,13 +13,18 @@ struct SourceLine {
     std::uint64_t length;        // the line's real length in bytes
     std::uint64_t cp1252_length; // its length in Windows-1252, measured to its end
     std::uint64_t number;        // 1 for the first line of the file
+    bool last;                   // the piece after the final line feed
 };
 
 // Reads a file's lines in order from a descriptor it does not own. Lines
 // end at line feeds only; the last piece after the final line feed is a
-// line too (so an empty file is one empty line). At most `keep` bytes of a
-// line are stored: the rest of a longer line is read to its line feed and
-// only counted, so memory never grows with the line.
+// line too (so an empty file is one empty line). Files made on other
+// systems read as their lines: a CR right before a line feed or at the end
+// of the file is not part of the line (a CR anywhere else is), and a UTF-8
+// byte order mark at the start of the file is skipped; what is dropped is
+// not measured either. At most `keep` bytes of a line are stored: the rest
+// of a longer line is read to its line feed and only counted, so memory
+// never grows with the line.
 class SourceLineReader {
   public:
     SourceLineReader(int fd, std::size_t keep);
@@ -39,10 +44,17 @@ class SourceLineReader {
     std::uint64_t lines_read() const { return number_; }
 
   private:
+    // Reads into the buffer from `at` on; false at the end of the file or
+    // after a failing read.
+    bool fill(std::size_t at);
     // The next byte, or -1 at the end of the file or after a failing read.
     int next_byte();
+    // Leaves out a byte order mark the file starts with.
+    void skip_byte_order_mark();
+    // Appends a byte to the line: stored while it fits, always measured.
+    void add(SourceLine& line, Cp1252Length& measure, int byte) const;
     // Numbers the line and gives it its measured length; returns true.
-    bool finish(SourceLine& line, const Cp1252Length& measure);
+    bool finish(SourceLine& line, const Cp1252Length& measure, bool last);
 
     int fd_;
     std::size_t keep_;
