@@ -1,8 +1,10 @@
 // The command line: [options] <program name> [... <port>].
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "board_lines.h"
 #include "failure.h"
 
 // What the command line asks for.
@@ -17,6 +19,9 @@ struct CommandLine {
     std::string program_name; // the program the device is to run
     std::string port;         // the port as the user named it (see choose_port)
     PortSource port_source = PortSource::argument;
+    BoardLines board;                // --dtr, --rts, --no-hangup, --boot-wait
+    std::optional<int> wait_seconds; // --wait: for a port missing or held
+    int timeout_seconds = 0;         // --timeout: for a silent device; 0: none
 };
 
 // Reads the arguments (argv[0] is not looked at). Options come first, in

@@ -60,13 +60,13 @@ void install_signal_endings() {
     }
 }
 
-std::optional<Failure> take_port_for_run(const PortChoice& port) {
+std::optional<Refusal> take_port_for_run(const PortChoice& port, const BoardLines& lines) {
     const SignalsHeldBack held_back;
-    std::optional<Failure> failure = take_port(port);
-    if (!failure) {
+    std::optional<Refusal> refusal = take_port(port, lines);
+    if (!refusal) {
         held_port = &port;
     }
-    return failure;
+    return refusal;
 }
 
 void release_port_for_run(const PortChoice& port) {

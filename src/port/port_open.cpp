@@ -16,13 +16,16 @@ namespace {
 constexpr std::int32_t BAUD = 38400;
 constexpr std::uint8_t READ_TIMEOUT_TENTHS = 10;
 
-Failure in_use(const std::string& path, const std::string& detail) {
-    return {path + " is in use by another program" + detail};
+Refusal in_use(const std::string& path, const std::string& detail) {
+    return {{path + " is in use by another program" + detail}, "to be free" + detail};
 }
 
-Failure held_by_lock(const std::string& path, const LockHolder& holder) {
+// A lock directory anyone may write can hold anything at the lock name:
+// what we cannot read is no holder we could see leave, so it is not waited on.
+Refusal held_by_lock(const std::string& path, const LockHolder& holder) {
     if (!holder.readable) {
-        return {path + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"};
+        return {{path + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"},
+                ""};
     }
     return in_use(path, " (process " + std::to_string(holder.pid) + " holds the lock file " +
                             holder.lock_file + ")");
@@ -67,7 +70,7 @@ std::string fix_for(const std::string& path, int error) {
 
 } // namespace
 
-std::optional<Failure> take_port(const PortChoice& port) {
+std::optional<Refusal> take_port(const PortChoice& port, const BoardLines& lines) {
     const LockHolder holder = lock_port(port.path);
     if (holder.holds()) {
         return held_by_lock(port.path, holder);
@@ -75,6 +78,11 @@ std::optional<Failure> take_port(const PortChoice& port) {
     const std::int32_t result =
         serial_open_device(port.slot, port.path, 8, PARITY_NONE, 1, BAUD, READ_TIMEOUT_TENTHS);
     if (result == SERIAL_OK) {
+        std::optional<Failure> failure = set_board_lines(port, lines);
+        if (failure) {
+            release_port(port);
+            return Refusal{*failure, ""};
+        }
         return std::nullopt;
     }
     const int error = errno;
@@ -83,8 +91,9 @@ std::optional<Failure> take_port(const PortChoice& port) {
     if (error == EWOULDBLOCK || error == EBUSY) {
         return in_use(port.path, "");
     }
-    return Failure{"cannot open " + port.path + ": " + std::strerror(error) +
-                   fix_for(port.path, error)};
+    return Refusal{
+        {"cannot open " + port.path + ": " + std::strerror(error) + fix_for(port.path, error)},
+        error == ENOENT ? "to appear" : ""};
 }
 
 void release_port(const PortChoice& port) {

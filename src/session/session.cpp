@@ -4,7 +4,9 @@
 #include "file_request.h"
 #include "reports.h"
 
-int serve_device(int port, char start_byte, const DeviceText& program_name) {
+int serve_device(int port, char start_byte, const DeviceText& program_name,
+                 const Patience& patience) {
+    set_patience(patience);
     send_start_sequence(port, start_byte, program_name);
     ServedFile current;
     for (;;) {
