@@ -1,4 +1,4 @@
-# bash completion for lorvrc: lorvrc [-t] <program name> [<port>], or
+# bash completion for lorvrc: lorvrc [<options>] <program name> [<port>], or
 # lorvrc --list | --help | --version
 #
 # The program name completes from the .bas files in the current directory,
@@ -32,12 +32,17 @@ _lorvrc() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local name_word=1 candidates=() candidate
   case ${COMP_WORDS[1]-} in
-  -t) name_word=2 ;;
   --list | --help | -h | --version) ((COMP_CWORD == 1)) || return 0 ;;
   esac
+  # The program name is the first word that is no option.
+  while ((name_word < COMP_CWORD)) && [[ ${COMP_WORDS[name_word]} == -* ]]; do
+    ((++name_word))
+  done
   COMPREPLY=()
-  if ((COMP_CWORD == 1)); then
-    candidates+=(-t --list --help --version)
+  if ((COMP_CWORD == name_word)); then
+    candidates+=(-t --dtr=on --dtr=off --rts=on --rts=off --no-hangup --boot-wait= --wait
+      --timeout=)
+    ((COMP_CWORD > 1)) || candidates+=(--list --help --version)
   fi
   if ((COMP_CWORD == name_word)); then
     mapfile -t -O "${#candidates[@]}" candidates < <(_lorvrc_programs)
@@ -49,6 +54,8 @@ _lorvrc() {
   for candidate in "${candidates[@]}"; do
     [[ $candidate == "$cur"* ]] && COMPREPLY+=("$candidate")
   done
+  # An option that wants its value right after the '=' gets no blank.
+  [[ ${#COMPREPLY[@]} -ne 1 || ${COMPREPLY[0]} != *= ]] || compopt -o nospace 2>/dev/null || true
   return 0
 }
 

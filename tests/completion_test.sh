@@ -46,11 +46,14 @@ ports="/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
 ports="$ports,/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
 ports="$ports,/dev/ttyACM1,/dev/ttyS4,/dev/ttyUSB0"
 
-check "--help,--list,--version,-t,alpha,beta,two words" lorvrc ""
+first="--boot-wait=,--dtr=off,--dtr=on,--help,--list,--no-hangup,--rts=off,--rts=on,--timeout="
+first="$first,--version,--wait,-t"
+later="--boot-wait=,--dtr=off,--dtr=on,--no-hangup,--rts=off,--rts=on,--timeout=,--wait,-t"
+check "$first,alpha,beta,two words" lorvrc ""
 check "alpha" lorvrc al
-check "--help,--list,--version,-t" lorvrc -
+check "$first" lorvrc -
 check "" lorvrc --list ""
-check "alpha,beta,two words" lorvrc -t ""
+check "$later,alpha,beta,two words" lorvrc -t --dtr=off ""
 check "$ports" lorvrc alpha ""
 check "$ports" lorvrc -t alpha ""
 check "$ports" lorvrc alpha ignored ""
