@@ -14,26 +14,27 @@ constexpr std::chrono::seconds NOTICE_AFTER(3);
 
 // The run's patience, and whether the device has said anything at all yet
 // or been noticed as silent: one run per process.
-Patience patience;
+Patience run_patience;
 bool heard = false;
 bool noticed = false;
 
 // Called at each read time-out; `silent` is how long this read has waited.
 void bear_silence(Clock::duration silent) {
-    if (patience.timeout_seconds > 0 && silent >= std::chrono::seconds(patience.timeout_seconds)) {
+    if (run_patience.timeout_seconds > 0 &&
+        silent >= std::chrono::seconds(run_patience.timeout_seconds)) {
         throw LinkLost(LinkLost::Cause::no_answer);
     }
-    if (patience.notice && !heard && !noticed && silent >= NOTICE_AFTER) {
+    if (run_patience.notice && !heard && !noticed && silent >= NOTICE_AFTER) {
         noticed = true;
-        tell_user("nothing from the device on " + patience.port_name +
+        tell_user("nothing from the device on " + run_patience.port_name +
                   " yet; still waiting (Ctrl-C to stop)");
     }
 }
 
 } // namespace
 
-void set_patience(const Patience& wanted) {
-    patience = wanted;
+void set_patience(const Patience& patience) {
+    run_patience = patience;
     heard = false;
     noticed = false;
 }
