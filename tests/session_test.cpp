@@ -35,6 +35,8 @@ const std::vector<std::string> IGNORED = {"Cprog\0"s, "\0BCZaem\xFFMprog\0"s, "O
                                           "OMprog\0"s};
 const std::string UNHELD =
     "lorvrc: the program name holds characters the device cannot show (U+4E2D); sent as blanks\n";
+const std::string NO_LINES =
+    "lorvrc: <port> has no modem control lines; --dtr and --rts are ignored\n";
 const std::string NOT_A_PORT = " is not a port; give a number from 0 to 15, a device path such as "
                                "/dev/ttyUSB0, or a name such as ttyUSB0";
 
@@ -90,11 +92,7 @@ const SessionRow ROWS[] = {
         "there are)"),
     refused("not_a_terminal", {"prog", "/dev/null"},
             "cannot open /dev/null: Inappropriate ioctl for device"),
-    {"modem_lines_on_a_pty",
-     {"--dtr=off", "--rts=on", "--no-hangup", "prog"},
-     {},
-     SERVED,
-     "lorvrc: <port> has no modem control lines; --dtr and --rts are ignored\n"},
+    {"no_modem_lines", {"--dtr=off", "--rts=on", "--no-hangup", "prog"}, {}, SERVED, NO_LINES},
     refused("switch_neither_on_nor_off", {"--dtr=maybe", "prog"},
             "--dtr takes on or off, not \"maybe\""),
     refused("boot_wait_too_long", {"--boot-wait=70000", "prog"},
@@ -224,10 +222,10 @@ const std::string IN_USE = " is in use by another program";
 
 // Another program may have left the line in any state and a stale lock (its
 // process gone): every setting the tool relies on is its own, and the line
-// and lock are its alone until the run ends, by the device (0), a signal or
-// a hang-up or --timeout. In a session of its own the tool could make the line its
-// controlling terminal; the hang-up would then kill it before it could say
-// anything. A silent device is waited for through its read time-outs.
+// and lock are its alone until the run ends, by the device (0), a signal, a
+// hang-up or --timeout. In a session of its own the tool could make the line
+// its controlling terminal; the hang-up would then kill it before it could
+// say anything. A silent device is waited for through its read time-outs.
 TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
     for (const int end : {0, SIGINT, SIGTERM, SIGHUP, HANG_UP, TIME_OUT}) {
         PtyDevice device;
@@ -238,10 +236,8 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
         ASSERT_EQ(tcgetattr(device.master(), &line) + cfsetspeed(&line, B9600), 0);
         line.c_cflag = (line.c_cflag & ~tcflag_t{CSIZE}) | CS7 | PARENB | CSTOPB;
         ASSERT_EQ(tcsetattr(device.master(), TCSANOW, &line), 0);
-        ToolProcess tool(tool_under_test(),
-                         end == TIME_OUT ? std::vector<std::string>{"--timeout=1", "prog"}
-                                         : std::vector<std::string>{"prog"},
-                         "", end == HANG_UP);
+        ToolProcess tool(tool_under_test(), {end == TIME_OUT ? "--timeout=1" : "--", "prog"}, "",
+                         end == HANG_UP);
         ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ((std::ostringstream() << std::ifstream(lock_file).rdbuf()).str(),
@@ -273,8 +269,6 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
         EXPECT_TRUE(end == HANG_UP || exclusive(device.slave_path(), 0)) << end;
     }
 }
-
-const std::string NOTICE = " yet; still waiting (Ctrl-C to stop)";
 
 // Every byte from the device starts the silence of --timeout anew. The
 // notice comes once, 3 s into the silence, when standard error is a
@@ -309,7 +303,8 @@ TEST(Patience, TimeoutCountsOnlySilenceAndTheNoticeIsForATerminal) {
     }
     EXPECT_EQ(logged.receive(1, milliseconds(0)) + tools[2]->stderr_text(), "");
     EXPECT_EQ(terminal.receive_until_quiet(QUIET, DEADLINE),
-              "lorvrc: nothing from the device on " + silent.slave_path() + NOTICE + "\r\n");
+              "lorvrc: nothing from the device on " + silent.slave_path() +
+                  " yet; still waiting (Ctrl-C to stop)\r\n");
 }
 
 // A board that resets at the open prints its banner while lorvrc waits;
