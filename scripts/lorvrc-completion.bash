@@ -30,7 +30,16 @@ _lorvrc_ports() {
 
 # The options, as lorvrc --help lists them; one ending in '=' takes its
 # value in the same word.
-_lorvrc_options=(-t --trace -v --verbose -I --error-format= --list --help --version)
+_lorvrc_options=(-t --trace -v --verbose -I --error-format= --dtr= --rts= --no-hangup
+  --boot-wait= --wait --timeout= --list --help --version)
+
+# The values an option takes, when there are few.
+_lorvrc_values() {
+  case $1 in
+  --error-format) printf '%s\n' plain gnu github ;;
+  --dtr | --rts) printf '%s\n' on off ;;
+  esac
+}
 
 _lorvrc() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]-}
@@ -38,7 +47,7 @@ _lorvrc() {
   case ${COMP_WORDS[1]-} in
   --list | --help | -h | --version) ((COMP_CWORD == 1)) || return 0 ;;
   esac
-  # bash splits --error-format=gnu at the '=': "--error-format" "=" "gnu".
+  # bash splits --dtr=on at the '=': "--dtr" "=" "on".
   if [[ $cur == = ]]; then
     cur=
   elif [[ $prev == = ]]; then
@@ -47,18 +56,19 @@ _lorvrc() {
   # The program name is the first word after the options and their values.
   while ((name_word < COMP_CWORD)); do
     case ${COMP_WORDS[name_word]}:${COMP_WORDS[name_word + 1]-} in
-    --error-format:=) name_word=$((name_word + 3)) ;;
-    --error-format:* | -I:*) name_word=$((name_word + 2)) ;;
+    -*:=) name_word=$((name_word + 3)) ;;
+    --error-format:* | --dtr:* | --rts:* | --boot-wait:* | --timeout:* | -I:*)
+      name_word=$((name_word + 2)) ;;
     --:*) name_word=$((name_word + 1)) && break ;;
     -*) name_word=$((name_word + 1)) ;;
     *) break ;;
     esac
   done
   COMPREPLY=()
-  if [[ $prev == --error-format ]]; then
-    candidates=(plain gnu github)
-  elif [[ $prev == -I ]]; then
+  if [[ $prev == -I ]]; then
     mapfile -t candidates < <(compgen -d -- "$cur")
+  elif ((COMP_CWORD < name_word)); then # the value of an option
+    mapfile -t candidates < <(_lorvrc_values "$prev")
   elif ((COMP_CWORD == name_word)); then
     if [[ ${COMP_WORDS[name_word - 1]-} != -- ]]; then
       candidates+=("${_lorvrc_options[@]}")
@@ -72,6 +82,7 @@ _lorvrc() {
   for candidate in "${candidates[@]}"; do
     [[ $candidate == "$cur"* ]] && COMPREPLY+=("$candidate")
   done
+  # An option that wants its value right after the '=' gets no blank.
   if [[ ${#COMPREPLY[@]} == 1 && ${COMPREPLY[0]} == *= ]]; then
     compopt -o nospace 2>/dev/null || true
   fi

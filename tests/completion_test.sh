@@ -46,15 +46,18 @@ ports="/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0"
 ports="$ports,/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
 ports="$ports,/dev/ttyACM1,/dev/ttyS4,/dev/ttyUSB0"
 
-all="--error-format=,--help,--list,--trace,--verbose,--version,-I,-t,-v"
+all="--boot-wait=,--dtr=,--error-format=,--help,--list,--no-hangup,--rts=,--timeout=,--trace"
+all="$all,--verbose,--version,--wait,-I,-t,-v"
 check "$all,alpha,beta,two words" lorvrc ""
 check "alpha" lorvrc al
 check "$all" lorvrc -
 check "github,gnu" lorvrc --error-format = g
+check "off,on" lorvrc --dtr = ""
+check "off,on" lorvrc -t --rts ""
 check "alpha" lorvrc --error-format = gnu -t al
-check "alpha" lorvrc -I lib -v al
+check "alpha" lorvrc -I lib -v --dtr off --wait al
 check "$ports" lorvrc --error-format=plain alpha ""
-check "$ports" lorvrc -I lib -- alpha ""
+check "$ports" lorvrc --timeout 5 -- alpha ""
 check "" lorvrc --list ""
 check "$all,alpha,beta,two words" lorvrc -t ""
 check "$ports" lorvrc alpha ""

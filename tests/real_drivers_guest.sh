@@ -58,7 +58,7 @@ if [ $$ -ne 1 ]; then
     -append "console=ttyS0 8250.nr_uarts=4 panic=-1 quiet" \
     -chardev "$(on console)" -serial chardev:console -chardev "$(on uart)" -serial chardev:uart \
     -chardev "$(on usb)" -device qemu-xhci,id=xhci,addr=3 -device usb-serial,id=ftdi,bus=xhci.0,chardev=usb \
-    -chardev "$(on monitor)" -monitor chardev:monitor &
+    -chardev "$(on monitor)" -monitor chardev:monitor -trace "serial_write,file=$root/s/trace" &
   trap 'kill $!; rm -rf "$root"' EXIT # also when the test is cut short
   for _ in $(seq 100); do [ -S "$root/s/monitor" ] || sleep 0.1; done
   REAL_DRIVERS_SOCKETS=$root/s "$@"

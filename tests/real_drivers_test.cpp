@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -37,6 +38,9 @@ struct Row {
     std::string stderr_text;
     int status;
     std::string stdout_text = {};
+    // The states DTR and RTS of the 16550 went through, as QEMU saw them:
+    // "DR" both up, "dR" RTS alone, "dr" both down. Not checked when empty.
+    std::string modem = {};
 };
 
 // The file reply for `text`: each line ended by CR, the piece after the
@@ -94,10 +98,13 @@ const Row ROWS[] = {
     {"the adapter unplugged while lorvrc sends a large file", "await /dev/ttyUSB0; lorvrc prog "
      "ttyUSB0", true, {{'!', "device_add usb-serial,id=ftdi,bus=xhci.0,chardev=usb"},
      {'<', "Cprog\0"s}, {'>', "Ahuge\0"s}, {'<', HUGE_START}, {'!', "device_del ftdi"}}, LOST, 1},
-    // DTR and RTS (--dtr, --rts, --no-hangup) go here once the tool has
-    // them: QEMU's "-trace serial_write,file=..." logs every write to the
-    // 16550's registers, the modem control register (offset 4: bit 0 DTR,
-    // bit 1 RTS) among them, so a row can check each edge.
+    // The open sets the register with both lines down, then raises them;
+    // the options lower them at once, and without HUPCL the close leaves
+    // them up.
+    {"--dtr=off --rts=off after the open", "lorvrc --dtr=off --rts=off prog 1", false,
+     {{'<', "Cprog\0"s}, {'>', "O"}}, "", 0, "", "dr DR dR dr"},
+    {"no drop at the close with --no-hangup", "lorvrc --no-hangup prog 1", false,
+     {{'<', "Cprog\0"s}, {'>', "O"}}, "", 0, "", "dr DR"},
 };
 // clang-format on
 
@@ -161,7 +168,29 @@ std::string unhex(const std::string& hex) { // after the leading 'x'
     return bytes;
 }
 
+// The states of DTR and RTS in the 16550's modem control register (offset
+// 4: bit 0 DTR, bit 1 RTS), each change once, from the writes QEMU traced
+// after the first `from` bytes of its trace; `from` moves past them.
+std::string modem_lines(std::size_t& from) {
+    std::ifstream trace(std::string(std::getenv("REAL_DRIVERS_SOCKETS")) + "/trace");
+    trace.seekg(static_cast<std::streamoff>(from));
+    std::string states;
+    for (std::string line; std::getline(trace, line) && !trace.eof();) {
+        from += line.size() + 1;
+        const std::size_t at = line.find("addr 0x04 val 0x");
+        const int mcr =
+            at == std::string::npos ? -1 : std::stoi(line.substr(at + 16, 2), nullptr, 16);
+        const std::string state = {mcr & 1 ? 'D' : 'd', mcr & 2 ? 'R' : 'r'};
+        if (mcr >= 0 && !states.ends_with(state)) {
+            states += (states.empty() ? "" : " ") + state;
+        }
+    }
+    return states;
+}
+
 void play(const Row& row) {
+    static std::size_t traced = 0;
+    modem_lines(traced);
     const int line = row.on_usb ? USB : UART;
     auto last_step = Clock::now();
     send_all(CONSOLE, row.command + "\n");
@@ -192,6 +221,9 @@ void play(const Row& row) {
     EXPECT_EQ(status, row.status);
     EXPECT_EQ(unhex(err), row.stderr_text);
     EXPECT_EQ(unhex(out), row.stdout_text);
+    if (!row.modem.empty()) {
+        EXPECT_EQ(modem_lines(traced), row.modem);
+    }
     // Waiting costs a wake-up a second; an unplug ends the run at once.
     if (std::ranges::any_of(row.talk, [](const Step& step) { return step.kind == '~'; })) {
         EXPECT_LT(cpu, 0.3);

@@ -146,6 +146,9 @@ TEST(SerialPorts, OutOfRangeAndClosedPortsAreRefusedByEveryOperation) {
         EXPECT_EQ(serial_getc(port), refused);
         EXPECT_EQ(serial_gets(port, buf, sizeof buf, 1), refused);
         EXPECT_EQ(serial_ungetc(port, 'a'), refused);
+        EXPECT_EQ(serial_set_modem_line(port, MODEM_LINE_DTR, 1), refused);
+        EXPECT_EQ(serial_keep_lines_at_close(port), refused);
+        EXPECT_EQ(serial_discard_input(port), refused);
     }
 }
 
@@ -203,6 +206,25 @@ TEST_F(Serial, PutsSendsTheTextAndItsLineEnd) {
     EXPECT_EQ(serial_putc(PORT, 0x123), SERIAL_OK); // the low 8 bits: '#'
     const std::string sent = "abab\rab\nab\r\nab\n\rabab" + longest + "\r\n#";
     EXPECT_EQ(device_.receive(sent.size(), milliseconds(1000)), sent); // the marker '#' last
+}
+
+// Clearing HUPCL changes nothing else; discarding input drops the push-back
+// too; a pty has no modem lines to set.
+TEST_F(Serial, KeepsLinesAtCloseDiscardsInputAndFindsNoModemLinesOnAPty) {
+    termios line{};
+    ASSERT_EQ(tcgetattr(device_.master(), &line), 0);
+    line.c_cflag |= HUPCL; // a pty starts without it
+    ASSERT_EQ(tcsetattr(device_.master(), TCSANOW, &line) + open_line(PORT, 1), SERIAL_OK);
+    const termios opened = g_applied;
+    EXPECT_EQ(serial_keep_lines_at_close(PORT), SERIAL_OK);
+    EXPECT_EQ(g_applied.c_cflag, opened.c_cflag & ~tcflag_t{HUPCL});
+    EXPECT_EQ(serial_ungetc(PORT, 'a'), SERIAL_OK);
+    EXPECT_EQ(serial_discard_input(PORT), SERIAL_OK);
+    EXPECT_EQ(serial_getc(PORT), SERIAL_NO_DATA);
+    EXPECT_EQ(serial_set_modem_line(PORT, MODEM_LINE_RTS, 1), SERIAL_IO_ERROR);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(serial_set_modem_line(PORT, 3, 1), SERIAL_BAD_ARGUMENT);
+    serial_close(PORT);
 }
 
 // The line is the module's alone while open: another open of it, here by

@@ -36,6 +36,8 @@ const std::vector<std::string> IGNORED = {"Cprog\0"s, "\0BCZaem\xFFMprog\0"s, "O
                                           "OMprog\0"s};
 const std::string UNHELD =
     "lorvrc: the program name holds characters the device cannot show (U+4E2D); sent as blanks\n";
+const std::string NO_LINES =
+    "lorvrc: <port> has no modem control lines; --dtr and --rts are ignored\n";
 const std::string NOT_A_PORT = " is not a port; give a number from 0 to 15, a device path such as "
                                "/dev/ttyUSB0, or a name such as ttyUSB0";
 
@@ -92,6 +94,13 @@ const SessionRow ROWS[] = {
         "cannot open <root>/dev/ttyUSB5: No such file or directory (lorvrc --list shows the ports "
         "there are)"),
     refused("not_a_terminal", {"prog", "/dev/null"}, "/dev/null is not a serial port"),
+    {"no_modem_lines", {"--dtr=off", "--rts=on", "--no-hangup", "prog"}, {}, SERVED, NO_LINES},
+    refused("switch_neither_on_nor_off", {"--dtr=maybe", "prog"},
+            "--dtr takes on or off, not \"maybe\""),
+    refused("boot_wait_too_long", {"--boot-wait=70000", "prog"},
+            "--boot-wait takes a number of milliseconds from 0 to 60000, not \"70000\""),
+    refused("boot_wait_no_number", {"--boot-wait", "abc", "prog"},
+            "--boot-wait takes a number of milliseconds from 0 to 60000, not \"abc\""),
     // Bytes that are no command are skipped; "O" ends the run at once, the
     // request behind it unserved.
     {"ignored_bytes", {"prog"}, {{"prog.bas", "A"}}, IGNORED, ""},
@@ -226,16 +235,17 @@ std::string lock_text(int pid) {
     return (std::ostringstream() << std::setw(10) << pid << '\n').str();
 }
 
-const int HANG_UP = -1;
+const int HANG_UP = -1, TIME_OUT = -2;
+const std::string IN_USE = " is in use by another program";
 
 // Another program may have left the line in any state and a stale lock (its
 // process gone): every setting the tool relies on is its own, and the line
-// and lock are its alone until the run ends, by the device (0), a signal or
-// a hang-up. In a session of its own the tool could make the line its
-// controlling terminal; the hang-up would then kill it before it could say
-// anything. A silent device is waited for through its read time-outs.
+// and lock are its alone until the run ends, by the device (0), a signal, a
+// hang-up or --timeout. In a session of its own the tool could make the line
+// its controlling terminal; the hang-up would then kill it before it could
+// say anything. A silent device is waited for through its read time-outs.
 TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
-    for (const int end : {0, SIGINT, SIGTERM, SIGHUP, HANG_UP}) {
+    for (const int end : {0, SIGINT, SIGTERM, SIGHUP, HANG_UP, TIME_OUT}) {
         PtyDevice device;
         const std::string lock_file = lock_file_of(device.slave_path());
         std::ofstream(lock_file) << lock_text(99999999); // above any pid_max
@@ -244,8 +254,10 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
         ASSERT_EQ(tcgetattr(device.master(), &line) + cfsetspeed(&line, B9600), 0);
         line.c_cflag = (line.c_cflag & ~tcflag_t{CSIZE}) | CS7 | PARENB | CSTOPB;
         ASSERT_EQ(tcsetattr(device.master(), TCSANOW, &line), 0);
-        ToolProcess tool(tool_under_test(), {"prog"}, "", end == HANG_UP);
+        ToolProcess tool(tool_under_test(), {end == TIME_OUT ? "--timeout=1" : "--", "prog"}, "",
+                         end == HANG_UP);
         ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+        const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ((std::ostringstream() << std::ifstream(lock_file).rdbuf()).str(),
                   lock_text(tool.pid()));
         // The master reads the slave's settings, for any user. The serial
@@ -259,13 +271,106 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
         EXPECT_EQ(device.receive(1, milliseconds(end == 0 ? 2500 : 0)), "");
         end == HANG_UP ? device.hang_up()
         : end == 0     ? device.send("O")
-                       : static_cast<void>(kill(tool.pid(), end));
-        EXPECT_EQ(tool.wait(DEADLINE), end == 0 ? 0 : end == HANG_UP ? 1 : 128 + end);
+        : end > 0      ? static_cast<void>(kill(tool.pid(), end))
+                       : void();
+        EXPECT_EQ(tool.wait(DEADLINE), end == 0 ? 0 : end < 0 ? 1 : 128 + end);
         EXPECT_EQ(tool.stderr_text(),
-                  end == HANG_UP ? "lorvrc: lost the connection on " + port_path(1) + "\n" : "");
+                  end == HANG_UP ? "lorvrc: lost the connection on " + port_path(1) + "\n"
+                  : end == TIME_OUT
+                      ? "lorvrc: no answer from the device on " + port_path(1) + " for 1 s\n"
+                      : "");
+        // A silence of 1 s is seen at the next read time-out, 1 s later at most.
+        EXPECT_TRUE(end != TIME_OUT ||
+                    std::chrono::steady_clock::now() - started < std::chrono::milliseconds(2200));
         EXPECT_NE(access(lock_file.c_str(), F_OK), 0) << end;
         // Released with the port, a signal's end too; a hung-up line is gone.
         EXPECT_TRUE(end == HANG_UP || exclusive(device.slave_path(), 0)) << end;
+    }
+}
+
+// Every byte from the device starts the silence of --timeout anew. The
+// notice comes once, 3 s into the silence, when standard error is a
+// terminal and the device has said nothing at all: a device that spoke
+// first, or standard error in a file, gets none.
+TEST(Patience, TimeoutCountsOnlySilenceAndTheNoticeIsForATerminal) {
+    PtyDevice talking, silent, spoke, logged, terminal;
+    ToolProcess timed(tool_under_test(), {"--timeout=1", "prog", talking.slave_path()});
+    std::vector<std::unique_ptr<ToolProcess>> tools;
+    for (const PtyDevice* device : {&silent, &spoke, &logged}) {
+        const std::string to = device == &logged ? "" : " 2>" + terminal.slave_path();
+        tools.push_back(std::make_unique<ToolProcess>(
+            "/bin/sh", std::vector<std::string>{"-c", "exec \"$0\" prog \"$1\"" + to,
+                                                tool_under_test(), device->slave_path()}));
+        ASSERT_EQ(device->receive_through_zero(DEADLINE), "Cprog\0"s);
+    }
+    spoke.send("T\0"s);
+    ASSERT_EQ(talking.receive_through_zero(DEADLINE), "Cprog\0"s);
+    talking.send("T");
+    for (int i = 0; i < 6; ++i, usleep(600000)) {
+        talking.send(".");
+    }
+    talking.send("\0O"s);
+    EXPECT_EQ(timed.wait(DEADLINE), 0);
+    EXPECT_EQ(timed.stderr_text(), "......");
+    usleep(1000000); // 4.6 s into the silence: the notice came, and no second one
+    for (PtyDevice* device : {&silent, &spoke, &logged}) {
+        device->send("O");
+    }
+    for (const auto& tool : tools) {
+        EXPECT_EQ(tool->wait(DEADLINE), 0);
+    }
+    EXPECT_EQ(logged.receive(1, milliseconds(0)) + tools[2]->stderr_text(), "");
+    EXPECT_EQ(terminal.receive_until_quiet(QUIET, DEADLINE),
+              "lorvrc: nothing from the device on " + silent.slave_path() +
+                  " yet; still waiting (Ctrl-C to stop)\r\n");
+}
+
+// A board that resets at the open prints its banner while lorvrc waits;
+// none of it is read as a command, and the start sequence follows the wait.
+TEST(Board, BootBannerIsDiscarded) {
+    PtyDevice device;
+    const auto started = std::chrono::steady_clock::now();
+    ToolProcess tool(tool_under_test(), {"--boot-wait=1000", "prog", device.slave_path()});
+    termios line{};
+    while (tcgetattr(device.master(), &line) == 0 && (line.c_lflag & ICANON) != 0 &&
+           std::chrono::steady_clock::now() - started < DEADLINE) {
+        usleep(1000); // until the tool has opened and flushed the line
+    }
+    device.send("Booting v1.2\r\nEEPROM OK\r\n\0"s);
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    EXPECT_GT(std::chrono::steady_clock::now() - started, milliseconds(1000));
+    device.send("O");
+    EXPECT_EQ(tool.wait(DEADLINE), 0);
+    EXPECT_EQ(tool.stderr_text(), "");
+}
+
+// --wait: a port that appears after a second, one held by a lock file
+// that goes away then, and one still held when the wait is over.
+TEST(Wait, ForAPortToAppearAndToBeFree) {
+    PtyDevice device;
+    const std::string slave = device.slave_path(), lock_file = lock_file_of(slave);
+    const std::string holder =
+        " (process " + std::to_string(getpid()) + " holds the lock file " + lock_file + ")";
+    const std::string free = "waiting for " + slave + " to be free" + holder;
+    link_port(1, "");
+    const std::tuple<std::string, std::string, bool, std::string> cases[] = {
+        {"1", "--wait=5", true, "waiting for " + port_path(1) + " to appear"},
+        {slave, "--wait", true, free},
+        {slave, "--wait=1", false, free + "\nlorvrc: " + slave + IN_USE + holder}};
+    for (const auto& [port, option, freed, text] : cases) {
+        if (port == slave) {
+            std::ofstream(lock_file) << lock_text(getpid());
+        }
+        ToolProcess tool(tool_under_test(), {option, "prog", port});
+        usleep(1000000);
+        if (freed) {
+            port == slave ? static_cast<void>(unlink(lock_file.c_str())) : device.link_as_port(1);
+            EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+            device.send("O");
+        }
+        EXPECT_EQ(tool.wait(DEADLINE), freed ? 0 : 1);
+        EXPECT_EQ(tool.stderr_text(), "lorvrc: " + text + "\n");
+        unlink(lock_file.c_str());
     }
 }
 
@@ -371,7 +476,6 @@ TEST(UnusableStderr, DeviceIsServedExactlyAndTextWhole) {
     }
 }
 
-const std::string IN_USE = " is in use by another program";
 const std::vector<std::string> AS_NOBODY = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                             "--clear-groups"};
 

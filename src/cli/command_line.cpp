@@ -63,6 +63,35 @@ std::optional<Failure> set_error_format(CommandLine& line, const std::string& na
     return std::nullopt;
 }
 
+std::optional<Failure> read_switch(const std::string& value, const char* option,
+                                   std::optional<bool>& into) {
+    if (value != "on" && value != "off") {
+        return Failure{std::string(option) + " takes on or off, not \"" + value + "\""};
+    }
+    into = value == "on";
+    return std::nullopt;
+}
+
+// A whole number from 0 to `most`, in digits only: no sign, no blanks, no
+// unit, so a typo is never read as something else.
+template <typename Number>
+std::optional<Failure> read_number(const std::string& value, const char* option, const char* unit,
+                                   int most, Number& into) {
+    const bool digits = !value.empty() && value.size() <= 9 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(value) > most) {
+        return Failure{std::string(option) + " takes a number of " + unit + " from 0 to " +
+                       std::to_string(most) + ", not \"" + value + "\""};
+    }
+    into = std::stoi(value);
+    return std::nullopt;
+}
+
+// A day: longer waits are surely a typo.
+constexpr int MOST_SECONDS = 86400;
+constexpr int MOST_BOOT_WAIT_MS = 60000;
+constexpr int DEFAULT_WAIT_SECONDS = 30;
+
 const Option OPTIONS[] = {
     {"-t", "--trace", Takes::nothing, "", "start the program with tracing (start byte T)",
      [](CommandLine& line, const std::string&) -> std::optional<Failure> {
@@ -84,6 +113,39 @@ const Option OPTIONS[] = {
      [](CommandLine& line, const std::string&) -> std::optional<Failure> {
          line.serving.verbose = true;
          return std::nullopt;
+     }},
+    {nullptr, "--dtr", Takes::value, "on|off", "set DTR right after the open, for the whole run",
+     [](CommandLine& line, const std::string& value) {
+         return read_switch(value, "--dtr", line.board.dtr);
+     }},
+    {nullptr, "--rts", Takes::value, "on|off", "set RTS right after the open, for the whole run",
+     [](CommandLine& line, const std::string& value) {
+         return read_switch(value, "--rts", line.board.rts);
+     }},
+    {nullptr, "--no-hangup", Takes::nothing, "", "leave DTR and RTS up at the close (clear HUPCL)",
+     [](CommandLine& line, const std::string&) -> std::optional<Failure> {
+         line.board.keep_at_close = true;
+         return std::nullopt;
+     }},
+    {nullptr, "--boot-wait", Takes::value, "MS",
+     "after the open, wait MS ms (0-60000), drop what came",
+     [](CommandLine& line, const std::string& value) {
+         return read_number(value, "--boot-wait", "milliseconds", MOST_BOOT_WAIT_MS,
+                            line.board.boot_wait_ms);
+     }},
+    {nullptr, "--wait", Takes::optional_value, "SECONDS",
+     "wait up to SECONDS (30) for the port to appear and be free",
+     [](CommandLine& line, const std::string& value) -> std::optional<Failure> {
+         if (value.empty()) {
+             line.wait_seconds = DEFAULT_WAIT_SECONDS;
+             return std::nullopt;
+         }
+         return read_number(value, "--wait", "seconds", MOST_SECONDS, line.wait_seconds);
+     }},
+    {nullptr, "--timeout", Takes::value, "SECONDS",
+     "end the run when the device sends nothing for SECONDS",
+     [](CommandLine& line, const std::string& value) {
+         return read_number(value, "--timeout", "seconds", MOST_SECONDS, line.timeout_seconds);
      }},
     {nullptr, "--list", Takes::nothing, "", "list the serial ports that have hardware behind them",
      [](CommandLine& line, const std::string&) { return set_action(line, Action::list); }},

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "board_lines.h"
 #include "error_format.h"
 #include "failure.h"
 #include "file_serving.h"
@@ -21,7 +22,10 @@ struct CommandLine {
     // --error-format, else LORVRC_ERROR_FORMAT when set and not empty;
     // neither: nullopt, the plain report.
     std::optional<ErrorFormat> error_format;
-    FileServing serving; // -I directories, then LORVRC_PATH's; -v
+    FileServing serving;             // -I directories, then LORVRC_PATH's; -v
+    BoardLines board;                // --dtr, --rts, --no-hangup, --boot-wait
+    std::optional<int> wait_seconds; // --wait: for a port missing or held
+    int timeout_seconds = 0;         // --timeout: for a silent device; 0: none
 };
 
 // Reads the arguments (argv[0] is not looked at). Options come first, in

@@ -15,8 +15,8 @@
 // Failure rule: an operation that can stop the run returns a Failure
 // (alone, or in a Result<T> with its value) and prints nothing; cli/ prints
 // it once and exits 1. Warnings that let the run go on are printed where
-// they arise. Only LinkLost, the line lost while serving, is thrown; run()
-// catches it. Nothing below main ends the process.
+// they arise. Only LinkLost, the line lost or the device silent past
+// --timeout, is thrown; run() catches it. Nothing below main ends the process.
 //
 // Test seams: any device path may be a port, port numbers name
 // "<prefix>N", and port/host_paths gives /dev, /sys and the lock

@@ -60,13 +60,14 @@ void install_signal_endings() {
     }
 }
 
-std::optional<Failure> take_port_for_run(const PortChoice& port, const std::string& program_name) {
+std::optional<Refusal> take_port_for_run(const PortChoice& port, const std::string& program_name,
+                                         const BoardLines& lines) {
     const SignalsHeldBack held_back;
-    std::optional<Failure> failure = take_port(port, program_name);
-    if (!failure) {
+    std::optional<Refusal> refusal = take_port(port, program_name, lines);
+    if (!refusal) {
         held_port = &port;
     }
-    return failure;
+    return refusal;
 }
 
 void release_port_for_run(const PortChoice& port) {

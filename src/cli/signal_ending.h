@@ -6,8 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "failure.h"
-#include "port_choice.h"
+#include "port_open.h"
 
 // Installed by main for the whole run. A signal that was ignored when we
 // started (nohup, background jobs) stays ignored.
@@ -16,5 +15,6 @@ void install_signal_endings();
 // take_port and release_port with those signals held back meanwhile, so a
 // signal finds the port either not taken or taken and known to the
 // handler. `port` must outlive the run.
-std::optional<Failure> take_port_for_run(const PortChoice& port, const std::string& program_name);
+std::optional<Refusal> take_port_for_run(const PortChoice& port, const std::string& program_name,
+                                         const BoardLines& lines);
 void release_port_for_run(const PortChoice& port);

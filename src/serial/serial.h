@@ -20,6 +20,9 @@
 //   serial_getc     read one byte, waiting at most the read time-out
 //   serial_gets     read one line into a caller's buffer
 //   serial_ungetc   push one character back for the next serial_getc
+//   serial_set_modem_line   raise or lower DTR or RTS
+//   serial_keep_lines_at_close   clear HUPCL: closing leaves DTR and RTS
+//   serial_discard_input   drop what came in and was not read yet
 //   serial_device_path   the device file that a port number stands for
 #pragma once
 
@@ -53,6 +56,10 @@ constexpr std::int32_t LINE_END_CR = 1;
 constexpr std::int32_t LINE_END_LF = 2;
 constexpr std::int32_t LINE_END_CRLF = 3;
 constexpr std::int32_t LINE_END_LFCR = 4;
+
+// Modem control lines for serial_set_modem_line.
+constexpr std::int32_t MODEM_LINE_DTR = 1;
+constexpr std::int32_t MODEM_LINE_RTS = 2;
 
 // Parity codes for serial_open.
 constexpr std::int32_t PARITY_NONE = 0;
@@ -140,6 +147,28 @@ std::int32_t serial_gets(std::int32_t port, char* buf, std::int32_t size, std::i
 // push-back, a second call replaces the first, a negative c clears it.
 // Returns SERIAL_OK, SERIAL_BAD_ARGUMENT or SERIAL_NOT_OPEN.
 std::int32_t serial_ungetc(std::int32_t port, std::int32_t c);
+
+// Raises (on != 0) or lowers the modem control line `line` (MODEM_LINE_DTR
+// or MODEM_LINE_RTS) of an open port; it stays so until changed or, with
+// HUPCL set, until the close lowers both. Returns SERIAL_OK;
+// SERIAL_BAD_ARGUMENT for a port outside 0..15 or another line;
+// SERIAL_NOT_OPEN; SERIAL_IO_ERROR when the driver refuses (errno ENOTTY or
+// EINVAL: the port has no modem control lines, as a pseudo-terminal), the
+// line then as it was.
+std::int32_t serial_set_modem_line(std::int32_t port, std::int32_t line, std::int32_t on);
+
+// Clears HUPCL on an open port, so closing it leaves DTR and RTS as they
+// are. The driver keeps the setting for later opens (a pseudo-terminal's
+// goes with it), as after "stty -hupcl". Returns SERIAL_OK,
+// SERIAL_BAD_ARGUMENT, SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when reading or
+// applying the settings fails (they are then unchanged).
+std::int32_t serial_keep_lines_at_close(std::int32_t port);
+
+// Discards the pushed-back character and every byte the line has received
+// and not yet handed to serial_getc. Returns SERIAL_OK, SERIAL_BAD_ARGUMENT,
+// SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when the flush fails (the push-back
+// is gone either way).
+std::int32_t serial_discard_input(std::int32_t port);
 
 // The path of the device file for a port number, e.g. "/dev/ttyS1";
 // formed for any number, in range or not. Opens nothing.

@@ -1,16 +1,56 @@
 #include "device_link.h"
 
+#include <chrono>
+
 #include "serial.h"
+#include "user_output.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Long enough for any device that is running to have answered the start.
+constexpr std::chrono::seconds NOTICE_AFTER(3);
+
+// The run's patience, and whether the device has said anything at all yet
+// or been noticed as silent: one run per process.
+Patience run_patience;
+bool heard = false;
+bool noticed = false;
+
+// Called at each read time-out; `silent` is how long this read has waited.
+void bear_silence(Clock::duration silent) {
+    if (run_patience.timeout_seconds > 0 &&
+        silent >= std::chrono::seconds(run_patience.timeout_seconds)) {
+        throw LinkLost(LinkLost::Cause::no_answer);
+    }
+    if (run_patience.notice && !heard && !noticed && silent >= NOTICE_AFTER) {
+        noticed = true;
+        tell_user("nothing from the device on " + run_patience.port_name +
+                  " yet; still waiting (Ctrl-C to stop)");
+    }
+}
+
+} // namespace
+
+void set_patience(const Patience& patience) {
+    run_patience = patience;
+    heard = false;
+    noticed = false;
+}
 
 int next_byte(int port) {
+    const auto start = Clock::now();
     for (;;) {
         const std::int32_t result = serial_getc(port);
         if (result >= 0) {
+            heard = true;
             return result;
         }
         if (result != SERIAL_NO_DATA) {
             throw LinkLost();
         }
+        bear_silence(Clock::now() - start);
     }
 }
 

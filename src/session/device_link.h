@@ -11,13 +11,36 @@
 // Thrown by every reader and sender when the port reports a failure that
 // will not go away (the line hung up, a read or write failed, the port is
 // not open): a blocking line that refused a byte refuses the next one too.
+// Also thrown, as `no_answer`, by a reader whose device stayed silent past
+// the patience's time-out.
 class LinkLost : public std::runtime_error {
   public:
-    LinkLost() : std::runtime_error("lost the connection") {}
+    enum class Cause { lost, no_answer };
+    explicit LinkLost(Cause cause = Cause::lost)
+        : std::runtime_error(cause == Cause::lost ? "lost the connection" : "no answer"),
+          cause_(cause) {}
+    Cause cause() const { return cause_; }
+
+  private:
+    Cause cause_;
 };
 
+// How long a reader waits for a silent device, and what it says meanwhile.
+struct Patience {
+    std::string port_name;   // the port as messages name it
+    int timeout_seconds = 0; // silence that ends the run; 0: none, wait as long as it takes
+    bool notice = false;     // say once when the device is still silent 3 s after the start
+};
+
+// Sets the patience of every later reader, and forgets any byte heard: the
+// notice's 3 s count from the first read after this.
+void set_patience(const Patience& patience);
+
 // Returns the next byte from the device (0 to 255), waiting through read
-// time-outs for as long as it takes. Throws LinkLost on any other failure.
+// time-outs (one a second) as the patience allows; the silence counts from
+// this call. Throws LinkLost on any other failure, and with Cause::no_answer
+// when the device has sent nothing for the time-out (seen within the read
+// time-out after it).
 int next_byte(int port);
 
 // A string from the device: at most the first `keep` bytes of it, and how

@@ -6,6 +6,7 @@
 
 int serve_device(int port, char start_byte, const DeviceText& program_name,
                  const SessionSettings& settings) {
+    set_patience(settings.patience);
     send_start_sequence(port, start_byte, program_name);
     ServedFile current;
     ServedLines served;

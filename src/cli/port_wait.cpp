@@ -1,0 +1,38 @@
+#include "port_wait.h"
+
+#include <chrono>
+#include <thread>
+
+#include "signal_ending.h"
+#include "user_output.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Four looks a second: a plugged-in board is taken at once, and a wait of
+// minutes costs next to nothing.
+constexpr std::chrono::milliseconds POLL_INTERVAL(250);
+
+} // namespace
+
+std::optional<Failure> take_port_waiting(const PortChoice& port, const std::string& program_name,
+                                         const BoardLines& lines, std::optional<int> wait_seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(wait_seconds.value_or(0));
+    std::string told;
+    for (;;) {
+        std::optional<Refusal> refusal = take_port_for_run(port, program_name, lines);
+        if (!refusal) {
+            return std::nullopt;
+        }
+        const auto left = deadline - Clock::now();
+        if (!wait_seconds || refusal->awaited.empty() || left <= Clock::duration::zero()) {
+            return refusal->failure;
+        }
+        if (refusal->awaited != told) {
+            told = refusal->awaited;
+            tell_user("waiting for " + port.path + " " + told);
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(POLL_INTERVAL, left));
+    }
+}

@@ -1,0 +1,53 @@
+#include "board_lines.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "serial.h"
+#include "user_output.h"
+
+namespace {
+
+// Which of the asked modem-line options a port without modem lines ignores.
+std::string ignored_options(const BoardLines& lines) {
+    if (lines.dtr && lines.rts) {
+        return "--dtr and --rts are ignored";
+    }
+    return lines.dtr ? "--dtr is ignored" : "--rts is ignored";
+}
+
+} // namespace
+
+std::optional<Failure> set_board_lines(const PortChoice& port, const BoardLines& lines) {
+    if (lines.keep_at_close && serial_keep_lines_at_close(port.slot) != SERIAL_OK) {
+        return Failure{"cannot clear HUPCL on " + port.path + ": " + std::strerror(errno)};
+    }
+    const std::pair<std::int32_t, std::optional<bool>> wanted[] = {{MODEM_LINE_DTR, lines.dtr},
+                                                                   {MODEM_LINE_RTS, lines.rts}};
+    for (const auto& [line, on] : wanted) {
+        if (!on || serial_set_modem_line(port.slot, line, *on ? 1 : 0) == SERIAL_OK) {
+            continue;
+        }
+        if (errno != ENOTTY && errno != EINVAL) {
+            return Failure{"cannot set " + std::string(line == MODEM_LINE_DTR ? "DTR" : "RTS") +
+                           " on " + port.path + ": " + std::strerror(errno)};
+        }
+        tell_user(port.path + " has no modem control lines; " + ignored_options(lines));
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> wait_for_boot(const PortChoice& port, const BoardLines& lines) {
+    if (lines.boot_wait_ms <= 0) {
+        return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(lines.boot_wait_ms));
+    if (serial_discard_input(port.slot) != SERIAL_OK) {
+        return Failure{"lost the connection on " + port.path};
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,29 @@
+// What a run does to the line for boards that reset when the port opens:
+// DTR and RTS set right after the open, HUPCL cleared, and a wait for the
+// board's boot with whatever it printed meanwhile discarded.
+#pragma once
+
+#include <optional>
+
+#include "failure.h"
+#include "port_choice.h"
+
+struct BoardLines {
+    std::optional<bool> dtr; // raised (true) or lowered; nothing: as the open left it
+    std::optional<bool> rts;
+    bool keep_at_close = false; // clear HUPCL: the close leaves DTR and RTS up
+    int boot_wait_ms = 0;
+};
+
+// On the open port: clears HUPCL when asked, then sets DTR, then RTS. A port
+// with no modem control lines (a pseudo-terminal) gets one warning, naming
+// the options it ignores, and the run goes on. Fails on any other refusal,
+// naming the port and the reason; the lines already set then stay so, and
+// the caller releases the port.
+std::optional<Failure> set_board_lines(const PortChoice& port, const BoardLines& lines);
+
+// Waits boot_wait_ms, then discards everything the device sent since the
+// open, so a boot banner is never read as commands. Does nothing for 0.
+// Fails, naming the port, when the line can no longer be flushed (it has
+// hung up).
+std::optional<Failure> wait_for_boot(const PortChoice& port, const BoardLines& lines);
