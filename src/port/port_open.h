@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-#include <string>
-
 #include "board_lines.h"
 #include "failure.h"
 #include "port_choice.h"
