@@ -118,7 +118,7 @@ TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
         "Remote Control for Lorvan\nusage: lorvrc \\[<options>\\] <program name> "
         "\\[<port>\\]\n +lorvrc --list \\| --help \\| --version\n.*a number 0 "
         "to 15 .*ttyUSB0 is /dev/ttyUSB0.*LORVRC_PORT.*"
-        "\n  -t, --trace +start the program with tracing.*"
+        "\n  -t, --trace +start the program with tracing.*\n  -I DIR +look in DIR.*"
         "\n  --list +list the serial.*\n  --version +show the version\n";
     for (const auto& [option, text] : {std::pair{"--help", help},
                                        {"-h", help},
@@ -204,12 +204,13 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
                       "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n";
     EXPECT_EQ(play(all), expected(all));
     // The default port, not there: the ports that are, and how to use one.
+    // A name the shell would split is quoted in the example.
     const SessionRow missing = refused(
-        "missing", {"hello"},
+        "missing", {"it's here"},
         "cannot open " + port_path(1) +
             " (the default port): No such file or directory (ports with hardware here: "
             "<root>/dev/ttyACM0, Raspberry Pi Pico; <root>/dev/ttyS2, 16550A; <root>/dev/ttyS10, "
-            "UART type 99; use one with: lorvrc hello ttyACM0)");
+            "UART type 99; use one with: lorvrc 'it'\\''s here' ttyACM0)");
     EXPECT_EQ(play(missing, {0, 1}), expected(missing));
     ToolProcess full("/bin/sh", {"-c", "exec \"$0\" --list >/dev/full", tool_under_test()});
     EXPECT_EQ(full.wait(DEADLINE), 1);

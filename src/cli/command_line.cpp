@@ -102,7 +102,7 @@ const Option OPTIONS[] = {
      "error report as plain (the default), gnu or github",
      [](CommandLine& line, const std::string& value) { return set_error_format(line, value); }},
     {"-I", nullptr, Takes::value, "DIR",
-     "look in DIR too for the files the device asks for (repeatable)",
+     "look in DIR too for the files asked for (repeatable)",
      [](CommandLine& line, const std::string& directory) -> std::optional<Failure> {
          if (!directory.empty()) {
              line.serving.search_dirs.push_back(directory);
@@ -134,7 +134,7 @@ const Option OPTIONS[] = {
                             line.board.boot_wait_ms);
      }},
     {nullptr, "--wait", Takes::optional_value, "SECONDS",
-     "wait up to SECONDS (30) for the port to appear and be free",
+     "wait up to SECONDS (30) for the port to appear, be free",
      [](CommandLine& line, const std::string& value) -> std::optional<Failure> {
          if (value.empty()) {
              line.wait_seconds = DEFAULT_WAIT_SECONDS;
