@@ -280,17 +280,17 @@ std::ostream& operator<<(std::ostream& out, const Report& report) { return out <
 
 // BASIC line 30 starts in both files, 20 in the earlier one only.
 const std::vector<std::string> NUMBERED = {"a.bas", "10 REM\n20 GOTO 30\n\t30 PRINT", "sub/b.inc",
-                                           "\n\n\n 30 X\n300 Y"};
+                                           "\n\n\n 39 X\n390 Y"};
 std::vector<std::string> served_then(const std::string& payload) {
     return {START,         "M/proc/self/cwd/a\0"s,      reply("10 REM\n20 GOTO 30\n\t30 PRINT"),
-            "Isub/./b\0"s, reply("\n\n\n 30 X\n300 Y"), "E" + payload + "\0"s};
+            "Isub/./b\0"s, reply("\n\n\n 39 X\n390 Y"), "E" + payload + "\0"s};
 }
 const std::string B_PLAIN = "Error <dir>\\sub/./b.inc ";
 
 const Report REPORTS[] = {
-    {"line_in_last_file", NUMBERED, served_then("1,Syntax error in line 30"), "sub/b.inc", "4",
-     "Syntax error in line 30", B_PLAIN + "Syntax error in line 30\n",
-     "::error file=sub/b.inc,line=4::Syntax error in line 30\n"},
+    {"line_in_last_file", NUMBERED, served_then("1,Syntax error in line 39"), "sub/b.inc", "4",
+     "Syntax error in line 39", B_PLAIN + "Syntax error in line 39\n",
+     "::error file=sub/b.inc,line=4::Syntax error in line 39\n"},
     {"line_in_earlier_file", NUMBERED, served_then("2,GOSUB in LINE 20 from line 30"),
      "/proc/self/cwd/a.bas", "2", "GOSUB in LINE 20 from line 30",
      B_PLAIN + "GOSUB in LINE 20 from line 30\n",

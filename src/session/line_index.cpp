@@ -7,7 +7,6 @@ namespace {
 
 // The longest digit run whose value fits 64 bits whatever its digits.
 constexpr std::size_t DIGITS_MAX = 19;
-constexpr const char* BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -57,7 +56,7 @@ void NumberedLines::add(const std::string& text, std::uint64_t number) {
     if (starts_.size() >= NUMBERED_LINES_MAX || number > UINT32_MAX) {
         return;
     }
-    std::size_t start = number == 1 && text.starts_with(BYTE_ORDER_MARK) ? 3 : 0;
+    std::size_t start = 0;
     while (start < text.size() && is_blank(text[start])) {
         ++start;
     }

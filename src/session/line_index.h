@@ -19,9 +19,9 @@ std::optional<std::string> basic_line_named(const std::string& message);
 // One file's numbered lines, gathered while the file is read.
 class NumberedLines {
   public:
-    // Takes a line of the file as read, without its line feed (number 1
-    // for the first). A line that starts with optional blanks (a UTF-8
-    // byte order mark before them on line 1), then at most 19 digits, then
+    // Takes a line of the file as sent, without its line end or a byte
+    // order mark (number 1 for the first). A line that starts with
+    // optional blanks, then at most 19 digits, then
     // a non-digit or its end, is kept as the start of that BASIC line.
     // Past NUMBERED_LINES_MAX kept lines the rest of the file is not.
     void add(const std::string& text, std::uint64_t number);
