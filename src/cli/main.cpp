@@ -48,10 +48,6 @@ bool fill_standard_descriptors() {
     return stdout_closed;
 }
 
-int status_of(const std::optional<Failure>& failure) {
-    return failure ? failed(failure->message) : 0;
-}
-
 // For --help, --version and --list, whose output is the point of the
 // call, a closed standard output fails as a write to it would.
 int wrote(bool written, const char* what) {
@@ -87,7 +83,7 @@ int main(int argc, char** argv) {
     case Action::usage: print_usage(); return 1;
     case Action::help: return wrote(print_help(), output_of(Action::help));
     case Action::version: return wrote(print_version(), output_of(Action::version));
-    case Action::list: return status_of(list_ports());
+    case Action::list: return wrote(list_ports(), output_of(Action::list));
     case Action::run: break;
     }
     return run(command_line);

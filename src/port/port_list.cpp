@@ -1,8 +1,6 @@
 #include "port_list.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -64,19 +62,16 @@ std::string port_lines(const SysfsPort& port, const std::vector<StableName>& sta
 
 } // namespace
 
-std::optional<Failure> list_ports() {
+bool list_ports() {
     const std::vector<SysfsPort> ports = find_sysfs_ports();
     if (ports.empty()) {
         tell_user("no serial ports found");
-        return std::nullopt;
+        return true;
     }
     const std::vector<StableName> stable_names = find_stable_names();
     std::string text;
     for (const SysfsPort& port : ports) {
         text += port_lines(port, stable_names);
     }
-    if (!write_to_stdout(text)) {
-        return Failure{std::string("cannot write the list of ports: ") + std::strerror(errno)};
-    }
-    return std::nullopt;
+    return write_to_stdout(text);
 }
