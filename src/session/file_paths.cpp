@@ -4,16 +4,18 @@
 #include <unistd.h>
 #include <vector>
 
-std::string current_directory() {
+std::optional<std::string> fetch_current_directory() {
     std::vector<char> buffer(300);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
         if (errno != ERANGE) {
-            return UNKNOWN_DIRECTORY;
+            return std::nullopt;
         }
         buffer.resize(buffer.size() * 2);
     }
-    return buffer.data();
+    return std::string(buffer.data());
 }
+
+std::string current_directory() { return fetch_current_directory().value_or(UNKNOWN_DIRECTORY); }
 
 std::string absolute_path(const std::string& path) {
     if (path.empty()) {

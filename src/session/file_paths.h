@@ -2,13 +2,17 @@
 // as the user is shown them.
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Printed when the current directory cannot be fetched (it was removed).
 inline constexpr const char* UNKNOWN_DIRECTORY = "(unknown directory)";
 
-// The current directory in full, however long; UNKNOWN_DIRECTORY when it
-// cannot be fetched.
+// The current directory in full, however long; nothing when it cannot be
+// fetched (it was removed).
+std::optional<std::string> fetch_current_directory();
+
+// The same, with UNKNOWN_DIRECTORY standing for one that cannot be fetched.
 std::string current_directory();
 
 // The path as it is when it starts with '/', else the current directory,

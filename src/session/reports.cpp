@@ -29,9 +29,10 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
                         ErrorFormat format) {
     // Editors and scripts look for the report at the start of a line.
     end_open_stderr_line();
-    const std::string directory = current_directory();
+    const std::optional<std::string> directory = fetch_current_directory();
     if (format == ErrorFormat::plain) {
-        write_to_stderr("Error " + reported_file(directory, current) + " ");
+        write_to_stderr("Error " + reported_file(directory.value_or(UNKNOWN_DIRECTORY), current) +
+                        " ");
     }
     const DeviceString payload = receive_string(port, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');
@@ -43,12 +44,9 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
         write_to_stderr(message + cut + "\n");
         return;
     }
-    // A directory that cannot be fetched leaves paths as they were opened.
-    const std::optional<std::string> known =
-        directory == UNKNOWN_DIRECTORY ? std::nullopt : std::optional(directory);
     const ErrorPlace place = served.place_of(message, current);
     write_to_stderr(
-        error_line(format, path_for_editors(place.path, known), place.line, message + cut));
+        error_line(format, path_for_editors(place.path, directory), place.line, message + cut));
 }
 
 void print_trace_text(int port) {
