@@ -1,0 +1,151 @@
+#include "network_open.h"
+
+#include <array>
+#include <cstring>
+
+#include "tcp_connect.h"
+
+namespace {
+
+using Clock = NetworkLine::Clock;
+
+constexpr std::chrono::seconds NEGOTIATION_LIMIT(5);
+constexpr std::uint32_t BAUD = 38400;
+constexpr std::uint32_t DATA_BITS = 8;
+
+// The four settings whose answers are waited for, and how a wrong one is named.
+struct Setting {
+    ComPortCommand command;
+    std::uint32_t value;
+    const char* name;
+};
+constexpr std::array<Setting, 4> SETTINGS = {{
+    {ComPortCommand::set_baud_rate, BAUD, "the baud rate"},
+    {ComPortCommand::set_data_size, DATA_BITS, "the data bits"},
+    {ComPortCommand::set_parity, COM_PORT_PARITY_NONE, "the parity (1: none)"},
+    {ComPortCommand::set_stop_size, COM_PORT_ONE_STOP_BIT, "the stop bits"},
+}};
+
+// A failure that waiting for the server may end (--wait).
+Failure awaitable(const std::string& message) { return Failure{message}; }
+
+Failure connect_failure(const std::string& shown, const TcpConnection& connection) {
+    const std::string start = "cannot connect to " + shown + ": ";
+    if (!connection.resolver_words.empty()) {
+        return Failure{start + connection.resolver_words};
+    }
+    if (connection.error == ETIMEDOUT) {
+        return awaitable(start + "no answer within " + std::to_string(CONNECT_LIMIT.count()) +
+                         " s");
+    }
+    const std::string words = start + std::strerror(connection.error);
+    const bool passing = connection.error == ECONNREFUSED || connection.error == ENETUNREACH ||
+                         connection.error == EHOSTUNREACH;
+    return passing ? awaitable(words) : Failure{words};
+}
+
+// The connection ended while being set up: a busy server says why first.
+Failure ended(const std::string& shown, const NetworkLine& line) {
+    std::string said = line.unread();
+    said.erase(said.find_last_not_of("\r\n") + 1);
+    if (said.empty()) {
+        return Failure{"lost the connection on " + shown + " while setting up the line"};
+    }
+    return Failure{shown + " turned the connection away: \"" + said + "\""};
+}
+
+void send_settings(TelnetFraming& framing, const ModemRequests& modem) {
+    for (const Setting& setting : SETTINGS) {
+        framing.send_com_port(com_port_request(setting.command, setting.value));
+    }
+    const auto control = [&framing](std::uint32_t value) {
+        framing.send_com_port(com_port_request(ComPortCommand::set_control, value));
+    };
+    control(COM_PORT_NO_FLOW_CONTROL);
+    if (modem.dtr) {
+        control(*modem.dtr ? COM_PORT_DTR_ON : COM_PORT_DTR_OFF);
+    }
+    if (modem.rts) {
+        control(*modem.rts ? COM_PORT_RTS_ON : COM_PORT_RTS_OFF);
+    }
+    framing.send_com_port(com_port_request(ComPortCommand::purge_data, COM_PORT_PURGE_BOTH));
+}
+
+// Negotiates, sets the line and waits for the settings' answers.
+std::optional<Failure> set_up(NetworkLine& line, const std::string& shown,
+                              const ModemRequests& modem) {
+    const auto deadline = Clock::now() + NEGOTIATION_LIMIT;
+    TelnetFraming& framing = *line.framing();
+    framing.offer_options();
+    const bool open = line.exchange_until(
+        [&framing] {
+            return framing.binary_refused() || framing.broken() ||
+                   (framing.binary_agreed() && framing.com_port_agreed());
+        },
+        deadline);
+    if (!open) {
+        return ended(shown, line);
+    }
+    if (framing.binary_refused()) {
+        return Failure{shown +
+                       " will not pass 8-bit data unaltered (the server refused binary mode)"};
+    }
+    if (framing.broken() || !framing.com_port_agreed() || !framing.binary_agreed()) {
+        return Failure{shown + " does not answer as an RFC 2217 server within " +
+                       std::to_string(NEGOTIATION_LIMIT.count()) +
+                       " s (for a raw TCP port use tcp://)"};
+    }
+    send_settings(framing, modem);
+    std::array<std::optional<std::uint32_t>, SETTINGS.size()> answered;
+    const auto all_answered = [&] {
+        for (const ComPortAnswer& answer : framing.com_port_answers()) {
+            for (std::size_t i = 0; i < SETTINGS.size(); ++i) {
+                if (SETTINGS[i].command == answer.command) {
+                    answered[i] = answer.value;
+                }
+            }
+        }
+        framing.com_port_answers().clear();
+        return std::all_of(answered.begin(), answered.end(), [](auto& a) { return a.has_value(); });
+    };
+    if (!line.exchange_until(all_answered, deadline)) {
+        return ended(shown, line);
+    }
+    for (std::size_t i = 0; i < SETTINGS.size(); ++i) {
+        if (!answered[i]) {
+            return Failure{shown + " did not confirm the line settings within " +
+                           std::to_string(NEGOTIATION_LIMIT.count()) + " s"};
+        }
+        if (*answered[i] != SETTINGS[i].value) {
+            return Failure{shown + " set " + SETTINGS[i].name + " to " +
+                           std::to_string(*answered[i]) + " instead of " +
+                           std::to_string(SETTINGS[i].value)};
+        }
+    }
+    if (!line.discard_input()) {
+        return ended(shown, line);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Result<std::unique_ptr<NetworkLine>> open_network_line(const NetworkAddress& address,
+                                                       const std::string& shown,
+                                                       const ModemRequests& modem) {
+    const TcpConnection connection = connect_tcp(address, CONNECT_LIMIT);
+    if (connection.fd < 0) {
+        return connect_failure(shown, connection);
+    }
+    std::unique_ptr<TelnetFraming> framing;
+    if (address.framing == NetworkFraming::rfc2217) {
+        framing = std::make_unique<TelnetFraming>();
+    }
+    auto line = std::make_unique<NetworkLine>(connection.fd, std::move(framing));
+    if (line->framing() != nullptr) {
+        if (std::optional<Failure> failure = set_up(*line, shown, modem)) {
+            return *failure;
+        }
+    }
+    return line;
+}
