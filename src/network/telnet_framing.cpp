@@ -42,7 +42,27 @@ void TelnetFraming::send_com_port(const std::string& body) {
 }
 
 void TelnetFraming::receive(const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        watch_for_refusal(static_cast<unsigned char>(data[i]));
+    }
     telnet_recv(telnet_, data, size);
+}
+
+// libtelnet takes a refusal of an option we asked for (WANTYES to NO, RFC
+// 1143) without any event, so IAC WONT BINARY and IAC DONT BINARY are
+// looked for here. IAC IAC is a data byte, never the start of a command.
+void TelnetFraming::watch_for_refusal(unsigned char byte) {
+    switch (refusal_scan_) {
+    case Scan::after_iac:
+        refusal_scan_ =
+            byte == TELNET_WONT || byte == TELNET_DONT ? Scan::after_refusal : Scan::data;
+        break;
+    case Scan::after_refusal:
+        binary_refused_ = binary_refused_ || byte == TELNET_TELOPT_BINARY;
+        refusal_scan_ = Scan::data;
+        break;
+    case Scan::data: refusal_scan_ = byte == TELNET_IAC ? Scan::after_iac : Scan::data; break;
+    }
 }
 
 void TelnetFraming::on_event(telnet_t*, telnet_event_t* event, void* self) {
@@ -59,10 +79,6 @@ void TelnetFraming::handle(const telnet_event_t& event) {
         break;
     case TELNET_EV_WILL:
         binary_theirs_ = binary_theirs_ || event.neg.telopt == TELNET_TELOPT_BINARY;
-        break;
-    case TELNET_EV_DONT:
-    case TELNET_EV_WONT:
-        binary_refused_ = binary_refused_ || event.neg.telopt == TELNET_TELOPT_BINARY;
         break;
     case TELNET_EV_SUBNEGOTIATION:
         if (event.sub.telopt == TELOPT_COM_PORT) {

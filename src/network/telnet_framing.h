@@ -55,6 +55,7 @@ class TelnetFraming {
   private:
     static void on_event(telnet_t* telnet, telnet_event_t* event, void* self);
     void handle(const telnet_event_t& event);
+    void watch_for_refusal(unsigned char byte);
 
     telnet_t* telnet_ = nullptr;
     std::string wire_out_;
@@ -65,4 +66,5 @@ class TelnetFraming {
     bool binary_refused_ = false;
     bool com_port_ = false;
     bool broken_ = false;
+    enum class Scan { data, after_iac, after_refusal } refusal_scan_ = Scan::data;
 };
