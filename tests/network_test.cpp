@@ -18,6 +18,7 @@
 using namespace testing_support;
 using std::string_literals::operator""s;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 namespace {
 

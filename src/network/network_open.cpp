@@ -1,5 +1,6 @@
 #include "network_open.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -27,7 +28,7 @@ constexpr std::array<Setting, 4> SETTINGS = {{
 }};
 
 // A failure that waiting for the server may end (--wait).
-Failure awaitable(const std::string& message) { return Failure{message}; }
+Failure awaitable(const std::string& message) { return Failure{message, "to answer"}; }
 
 Failure connect_failure(const std::string& shown, const TcpConnection& connection) {
     const std::string start = "cannot connect to " + shown + ": ";

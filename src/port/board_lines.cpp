@@ -9,17 +9,12 @@
 #include "serial.h"
 #include "user_output.h"
 
-namespace {
-
-// Which of the asked modem-line options a port without modem lines ignores.
 std::string ignored_options(const BoardLines& lines) {
     if (lines.dtr && lines.rts) {
         return "--dtr and --rts are ignored";
     }
     return lines.dtr ? "--dtr is ignored" : "--rts is ignored";
 }
-
-} // namespace
 
 Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines) {
     if (lines.keep_at_close && serial_keep_lines_at_close(port.slot) != SERIAL_OK) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "device_line.h"
 #include "failure.h"
@@ -15,6 +16,10 @@ struct BoardLines {
     bool keep_at_close = false; // clear HUPCL: the close leaves DTR and RTS up
     int boot_wait_ms = 0;
 };
+
+// Which of the asked modem-line options (at least one) a port without
+// modem lines ignores: "--dtr is ignored", "--dtr and --rts are ignored".
+std::string ignored_options(const BoardLines& lines);
 
 // On the open port: clears HUPCL when asked, then sets DTR, then RTS. A port
 // with no modem control lines (a pseudo-terminal) gets one warning, naming

@@ -18,12 +18,22 @@ std::string source_words(PortSource source) {
 }
 
 PortChoice chosen(int slot, const std::string& path, PortSource source) {
-    return {slot, path, path + source_words(source)};
+    return {slot, path, path + source_words(source), std::nullopt};
 }
 
 } // namespace
 
 Result<PortChoice> choose_port(const std::string& text, PortSource source) {
+    if (is_network_port(text)) {
+        std::optional<NetworkAddress> address = read_network_address(text);
+        if (!address) {
+            return Failure{"\"" + text + "\"" + source_words(source) +
+                           " is not a network port; give " + NETWORK_PORT_FORMS};
+        }
+        PortChoice chosen_port = chosen(0, text, source);
+        chosen_port.network = std::move(address);
+        return chosen_port;
+    }
     if (text.find('/') != std::string::npos) {
         return chosen(0, text, source);
     }

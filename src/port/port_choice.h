@@ -2,9 +2,11 @@
 // slot of the serial module.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "failure.h"
+#include "network_address.h"
 
 // Where the port text came from: messages about a port the command line
 // did not name say so, so that a stale LORVRC_PORT is easy to spot.
@@ -12,9 +14,10 @@ enum class PortSource { argument, environment, default_port };
 
 struct PortChoice {
     int slot;          // the serial module's slot: the number itself, 0 for the other forms
-    std::string path;  // the device file to open
+    std::string path;  // the device file to open; for a network port, the text as given
     std::string shown; // how messages name it: the path, then " (from LORVRC_PORT)" or
                        // " (the default port)" when it was not on the command line
+    std::optional<NetworkAddress> network; // set for a network port: no device file, no slot
 };
 
 // Reads the port text, which came from `source` (failures name it when it

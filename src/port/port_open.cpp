@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "network_port.h"
 #include "open_failure.h"
 #include "own_terminal.h"
 #include "port_lock.h"
@@ -50,6 +51,9 @@ int open_unless_own_terminal(const PortChoice& port, bool& own) {
 
 Result<std::unique_ptr<DeviceLine>>
 take_port(const PortChoice& port, const std::string& program_name, const BoardLines& lines) {
+    if (port.network) {
+        return take_network_port(port, lines);
+    }
     // Before any lock file, flock or setting: our own terminal stays as it was.
     struct stat named {};
     if (stat(port.path.c_str(), &named) == 0 && is_own_terminal(named)) {
@@ -85,6 +89,9 @@ take_port(const PortChoice& port, const std::string& program_name, const BoardLi
 }
 
 void release_port(const PortChoice& port) {
+    if (port.network) {
+        return; // the line closes its connection when dropped; at a signal's end, the kernel
+    }
     serial_close(port.slot);
     unlock_port();
 }

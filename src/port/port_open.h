@@ -21,11 +21,14 @@
 // and no lock file of ours is left. The failure's `awaited` says what
 // waiting could bring: "to appear" for a device file that is not there,
 // "to be free" and who holds it for a port another program holds.
+// A network port (port.network) is taken by take_network_port instead:
+// none of the above applies to it.
 // Returns the line to the device, to be used until release_port.
 Result<std::unique_ptr<DeviceLine>>
 take_port(const PortChoice& port, const std::string& program_name, const BoardLines& lines);
 
 // Gives the port back: TIOCEXCL cleared and the line closed (by the serial
-// module), our lock files removed. Safe in a signal handler, so that a run
-// ended by a signal leaves the port as free as one the device ended.
+// module), our lock files removed. Nothing for a network port: dropping
+// its line sends what is gathered and closes the connection. Safe in a signal handler, so that a
+// run ended by a signal leaves the port as free as one the device ended.
 void release_port(const PortChoice& port);
