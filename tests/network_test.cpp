@@ -147,7 +147,7 @@ TEST(Ser2net, Sessions) {
          {"prog", server.rfc2217()},
          {},
          {"Cprog\0"s, "T" + every_byte + "\0O"s},
-         every_byte + "\n"},
+         every_byte},
         {"timeout",
          {"--timeout=1", "prog", server.rfc2217()},
          {},
