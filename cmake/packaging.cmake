@@ -32,7 +32,9 @@ set(CPACK_PACKAGE_DESCRIPTION "lorvrc starts a BASIC program on a device attache
 serial port and serves the device while the program runs: it sends the
 source files the device asks for and prints the device's trace text and
 error reports. It locks the port as terminal programs do, and reports a
-lost line, a port in use or a missing device in plain words.")
+lost line, a port in use or a missing device in plain words. The device
+may also be on another machine, served over TCP by ser2net or a board
+farm, raw or with the telnet COM-PORT option (RFC 2217).")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -40,13 +42,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# Exact dependencies when dpkg-shlibdeps can work them out, else the two
-# libraries every build links.
+# Exact dependencies when dpkg-shlibdeps can work them out (libtelnet's
+# runtime package among them), else the libraries every build links.
 find_program(LORVRC_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(LORVRC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libtelnet2")
 endif()
 
 # The licence in Debian's machine-readable copyright format (LICENSE's

@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 
 #include <csignal>
-#include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -13,6 +11,7 @@
 #include <unistd.h>
 
 #include "device_session.h"
+#include "ser2net_server.h"
 #include "session_rows.h"
 
 using namespace testing_support;
@@ -26,15 +25,6 @@ const milliseconds DEADLINE(3000);
 // ser2net's device: this port's link, which each run points at its own pty.
 constexpr int DEVICE_PORT = 11;
 
-std::string ser2net_program() {
-    for (const char* path : {"/usr/sbin/ser2net", "/usr/bin/ser2net", "/usr/local/sbin/ser2net"}) {
-        if (access(path, X_OK) == 0) {
-            return path;
-        }
-    }
-    return "";
-}
-
 // Without ser2net every test here is skipped, saying why.
 struct NeedsSer2net : testing::Environment {
     void SetUp() override {
@@ -46,88 +36,11 @@ struct NeedsSer2net : testing::Environment {
 };
 const auto* const needs_ser2net = testing::AddGlobalTestEnvironment(new NeedsSer2net);
 
-// A TCP port on 127.0.0.1 that was free a moment ago, and a listening socket on it.
-int listen_on_free_port(int& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    listen(fd, 1);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-int free_port() {
-    int port = 0;
-    close(listen_on_free_port(port));
-    return port;
-}
-
-std::string url(const char* scheme, int port) {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
-}
-
-// Whether something listens on 127.0.0.1:port, as the kernel lists it.
-bool listening(int port) {
-    std::ifstream table("/proc/net/tcp");
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X 00000000:0000 0A", port);
-    for (std::string line; std::getline(table, line);) {
-        if (line.find(wanted) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool wait_until(const std::function<bool()>& done, milliseconds timeout) {
-    for (const auto deadline = Clock::now() + timeout; !done(); std::this_thread::sleep_for(10ms)) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// ser2net serving the device port twice, RFC 2217 and raw, on free ports.
-class Ser2net {
-  public:
-    const int rfc_port = free_port();
-    const int raw_port = free_port();
-    std::string rfc2217() const { return url("rfc2217", rfc_port); }
-    std::string raw() const { return url("tcp", raw_port); }
-
-    void start() {
-        const std::string device = "serialdev," + port_path(DEVICE_PORT) + ",9600n81,local\n";
-        const std::string config = dir_.write_file(
-            "ser2net.yaml", "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                                std::to_string(rfc_port) + "\n  connector: " + device +
-                                "connection: &raw\n  accepter: tcp,127.0.0.1," +
-                                std::to_string(raw_port) + "\n  connector: " + device);
-        process_ = std::make_unique<ToolProcess>(
-            ser2net_program(),
-            std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir_.path() + "/pid"});
-        ASSERT_TRUE(
-            wait_until([this] { return listening(rfc_port) && listening(raw_port); }, DEADLINE));
-    }
-    void stop() {
-        kill(process_->pid(), SIGTERM);
-        process_->wait(DEADLINE);
-    }
-
-  private:
-    TempDir dir_;
-    std::unique_ptr<ToolProcess> process_; // killed by pid at the end if still running
-};
-
 // Whole sessions over ser2net, one row per form and fault.
 TEST(Ser2net, Sessions) {
-    Ser2net server;
-    server.start();
-    const std::string closed = url("rfc2217", free_port());
+    Ser2net server(DEVICE_PORT);
+    ASSERT_TRUE(server.start());
+    const std::string closed = local_url("rfc2217", free_port());
     std::string every_byte;
     for (int byte = 1; byte <= 0xFF; ++byte) {
         every_byte += static_cast<char>(byte);
@@ -138,11 +51,13 @@ TEST(Ser2net, Sessions) {
          {{"prog.bas", "A\nB"}},
          {"Cprog\0"s, "Mprog\0"s, "OA\rB\r\0"s, "O"},
          ""},
-        {"raw_file",
-         {"-t", "prog", server.raw()},
+        {"raw_file_and_the_options_it_cannot_use",
+         {"-t", "--dtr=on", "--no-hangup", "prog", server.raw()},
          {{"prog.bas", "A"}},
          {"Tprog\0"s, "Mprog\0"s, "OA\r\0"s, "O"},
-         ""},
+         "lorvrc: " + server.raw() +
+             " is a network port, with no hang-up to keep; --no-hangup is ignored\nlorvrc: " +
+             server.raw() + " has no modem control lines; --dtr is ignored\n"},
         {"every_byte_from_the_device",
          {"prog", server.rfc2217()},
          {},
@@ -161,6 +76,14 @@ TEST(Ser2net, Sessions) {
          "lorvrc: cannot connect to " + closed + " (from LORVRC_PORT): Connection refused\n",
          1,
          closed.c_str()},
+        {"malformed",
+         {"prog", "tcp://127.0.0.1"},
+         {},
+         {},
+         "lorvrc: \"tcp://127.0.0.1\" is not a network port; give rfc2217://HOST:PORT or "
+         "tcp://HOST:PORT, where HOST is a name, an IPv4 address or an IPv6 address in brackets "
+         "([::1]) and PORT a number from 1 to 65535\n",
+         1},
     };
     for (const SessionRow& row : rows) {
         EXPECT_EQ(play(row, {DEVICE_PORT, DEVICE_PORT + 1}), expected(row)) << row.what;
@@ -170,8 +93,8 @@ TEST(Ser2net, Sessions) {
 // The line as ser2net set it, and a banner sent during --boot-wait
 // dropped: read as commands, its "E" would end the run with status 1.
 TEST(Ser2net, SetsTheLineAndDropsTheBootBanner) {
-    Ser2net server;
-    server.start();
+    Ser2net server(DEVICE_PORT);
+    ASSERT_TRUE(server.start());
     PtyDevice device;
     device.link_as_port(DEVICE_PORT);
     ToolProcess tool(tool_under_test(), {"--boot-wait=1500", "prog", server.rfc2217()});
@@ -195,8 +118,8 @@ TEST(Ser2net, SetsTheLineAndDropsTheBootBanner) {
 }
 
 TEST(Ser2net, ServerStoppedMidSession) {
-    Ser2net server;
-    server.start();
+    Ser2net server(DEVICE_PORT);
+    ASSERT_TRUE(server.start());
     PtyDevice device;
     device.link_as_port(DEVICE_PORT);
     ToolProcess tool(tool_under_test(), {"prog", server.rfc2217()});
@@ -206,9 +129,26 @@ TEST(Ser2net, ServerStoppedMidSession) {
     EXPECT_EQ(tool.stderr_text(), "lorvrc: lost the connection on " + server.rfc2217() + "\n");
 }
 
+// A signal ends the run and closes the connection: the server takes the
+// next client at once.
+TEST(Ser2net, SignalClosesTheConnection) {
+    Ser2net server(DEVICE_PORT);
+    ASSERT_TRUE(server.start());
+    PtyDevice device;
+    device.link_as_port(DEVICE_PORT);
+    ToolProcess first(tool_under_test(), {"prog", server.rfc2217()});
+    ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    kill(first.pid(), SIGTERM);
+    EXPECT_EQ(first.wait(DEADLINE), 128 + SIGTERM);
+    ToolProcess next(tool_under_test(), {"-t", "prog", server.rfc2217()});
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Tprog\0"s);
+    device.send("O");
+    EXPECT_EQ(next.wait(DEADLINE), 0);
+}
+
 TEST(Ser2net, BusyServerSaysWhy) {
-    Ser2net server;
-    server.start();
+    Ser2net server(DEVICE_PORT);
+    ASSERT_TRUE(server.start());
     PtyDevice device;
     device.link_as_port(DEVICE_PORT);
     ToolProcess holder(tool_under_test(), {"prog", server.rfc2217()});
@@ -223,13 +163,13 @@ TEST(Ser2net, BusyServerSaysWhy) {
 }
 
 TEST(Ser2net, WaitsForAServerThatStartsLater) {
-    Ser2net server;
+    Ser2net server(DEVICE_PORT);
     PtyDevice device;
     device.link_as_port(DEVICE_PORT);
     ToolProcess tool(tool_under_test(), {"--wait=10", "prog", server.rfc2217()});
     ASSERT_TRUE(tool.wait_for_stderr("\n", DEADLINE));
     EXPECT_EQ(tool.stderr_text(), "lorvrc: waiting for " + server.rfc2217() + " to answer\n");
-    server.start();
+    ASSERT_TRUE(server.start());
     EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
     device.send("O");
     EXPECT_EQ(tool.wait(DEADLINE), 0);
@@ -318,12 +258,12 @@ TEST(ScriptedServer, WhatSer2netCannotShow) {
         std::string received;
         std::thread server([&] { received = serve_script(listener, row.steps); });
         std::vector<std::string> args = row.options;
-        args.insert(args.end(), {"prog", url("rfc2217", port)});
+        args.insert(args.end(), {"prog", local_url("rfc2217", port)});
         ToolProcess tool(tool_under_test(), args);
         const auto status = tool.wait(milliseconds(8000));
         server.join();
         close(listener);
-        const std::string prefix = "lorvrc: " + url("rfc2217", port) + " ";
+        const std::string prefix = "lorvrc: " + local_url("rfc2217", port) + " ";
         EXPECT_EQ(tool.stderr_text(), row.message.empty() ? "" : prefix + row.message + "\n")
             << row.what;
         EXPECT_EQ(status, row.message.empty() ? 0 : 1) << row.what;

@@ -37,12 +37,14 @@ files="$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sort | paste -sd' ' -)"
 [ "$files" = "./usr/bin/lorvrc ./usr/share/bash-completion/completions/lorvrc \
 ./usr/share/doc/lorvrc/changelog.gz ./usr/share/doc/lorvrc/copyright \
 ./usr/share/doc/lorvrc/editors.md ./usr/share/doc/lorvrc/protocol.md \
-./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
+./usr/share/doc/lorvrc/remote.md ./usr/share/man/man1/lorvrc.1.gz" ] || fail "files: $files"
 grep -q '^-rwxr-xr-x .* \./usr/bin/lorvrc$' <<<"$listing" || fail "the binary is not executable"
 
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | paste -sd' ' -)" = \
   "Package: lorvrc Version: $version Architecture: $arch" ] || fail "control fields"
-[[ "$(dpkg-deb -f "$deb" Depends)" == *libc6* ]] || fail "Depends field lacks libc6"
+depends="$(dpkg-deb -f "$deb" Depends)"
+[[ "$depends" == *libc6* ]] || fail "Depends field lacks libc6: $depends"
+[[ "$depends" == *libtelnet* ]] || fail "Depends field lacks libtelnet: $depends"
 
 # A package built from a test configuration would open ports in a build
 # folder instead of the host's.
