@@ -22,7 +22,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const milliseconds DEADLINE(3000);
-// ser2net's device: this port's link, which each run points at its own pty.
+// ser2net's devices: this port's link (RFC 2217) and the next (raw), which
+// each run points at its own pty.
 constexpr int DEVICE_PORT = 11;
 
 // Without ser2net every test here is skipped, saying why.
@@ -86,7 +87,7 @@ TEST(Ser2net, Sessions) {
          1},
     };
     for (const SessionRow& row : rows) {
-        EXPECT_EQ(play(row, {DEVICE_PORT, DEVICE_PORT + 1}), expected(row)) << row.what;
+        EXPECT_EQ(play(row, {DEVICE_PORT, DEVICE_PORT + 2}), expected(row)) << row.what;
     }
 }
 

@@ -27,7 +27,7 @@ constexpr std::uint32_t COM_PORT_DTR_OFF = 9;
 constexpr std::uint32_t COM_PORT_RTS_ON = 11;
 constexpr std::uint32_t COM_PORT_RTS_OFF = 12;
 constexpr std::uint32_t COM_PORT_PURGE_RECEIVED = 1; // what the server got from the device
-constexpr std::uint32_t COM_PORT_PURGE_BOTH = 3;
+constexpr std::uint32_t COM_PORT_PURGE_SENT = 2;     // what it has yet to send to the device
 
 // The body of a sub-negotiation (after IAC SB COM-PORT, before IAC SE,
 // IAC not yet doubled): the command, then the value in 4 bytes, most

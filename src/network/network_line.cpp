@@ -137,6 +137,10 @@ bool NetworkLine::discard_input() {
         framing_->send_com_port(
             com_port_request(ComPortCommand::purge_data, COM_PORT_PURGE_RECEIVED));
     }
+    return drop_arrived();
+}
+
+bool NetworkLine::drop_arrived() {
     exchange_until([this] { return outgoing().empty(); }, Clock::now() + LINE_WAIT);
     // What is here or readable now came before the purge.
     for (pollfd ready{fd_, POLLIN, 0}; !lost_ && poll(&ready, 1, 0) > 0;) {

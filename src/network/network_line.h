@@ -30,6 +30,10 @@ class NetworkLine final : public DeviceLine {
     // device and not yet sent; then drops what has arrived here.
     bool discard_input() override;
 
+    // Sends what is waiting, then drops every byte of the device's that has
+    // arrived or is readable now. False when the line is lost.
+    bool drop_arrived();
+
     // The telnet framing, for setting the line up; null on raw TCP.
     TelnetFraming* framing() { return framing_.get(); }
 

@@ -11,6 +11,7 @@ namespace {
 using Clock = NetworkLine::Clock;
 
 constexpr std::chrono::seconds NEGOTIATION_LIMIT(5);
+constexpr std::chrono::milliseconds PURGE_ANSWER_WAIT(500);
 constexpr std::uint32_t BAUD = 38400;
 constexpr std::uint32_t DATA_BITS = 8;
 
@@ -69,7 +70,24 @@ void send_settings(TelnetFraming& framing, const ModemRequests& modem) {
     if (modem.rts) {
         control(*modem.rts ? COM_PORT_RTS_ON : COM_PORT_RTS_OFF);
     }
-    framing.send_com_port(com_port_request(ComPortCommand::purge_data, COM_PORT_PURGE_BOTH));
+}
+
+// Purges the server's buffers and drops what the device sent before. The
+// purges go after the settings' answers (ser2net holds the answers back
+// some 40 ms when a purge comes with them), one buffer at a time (a purge
+// of both at once is now and then as slow), and their answers are waited
+// for a moment, so that they cannot catch the start sequence that follows.
+bool purge(NetworkLine& line) {
+    TelnetFraming& framing = *line.framing();
+    framing.send_com_port(com_port_request(ComPortCommand::purge_data, COM_PORT_PURGE_SENT));
+    framing.send_com_port(com_port_request(ComPortCommand::purge_data, COM_PORT_PURGE_RECEIVED));
+    const auto purged = [&framing] {
+        return std::count_if(framing.com_port_answers().begin(), framing.com_port_answers().end(),
+                             [](const ComPortAnswer& answer) {
+                                 return answer.command == ComPortCommand::purge_data;
+                             }) == 2;
+    };
+    return line.exchange_until(purged, Clock::now() + PURGE_ANSWER_WAIT) && line.drop_arrived();
 }
 
 // Negotiates, sets the line and waits for the settings' answers.
@@ -123,7 +141,7 @@ std::optional<Failure> set_up(NetworkLine& line, const std::string& shown,
                            std::to_string(SETTINGS[i].value)};
         }
     }
-    if (!line.discard_input()) {
+    if (!purge(line)) {
         return ended(shown, line);
     }
     return std::nullopt;

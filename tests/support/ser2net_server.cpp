@@ -75,12 +75,14 @@ bool wait_until(const std::function<bool()>& done, milliseconds timeout) {
 }
 
 bool Ser2net::start() {
-    const std::string device = "serialdev," + port_path(device_port_) + ",9600n81,local\n";
+    const auto device = [](int port) {
+        return "\n  connector: serialdev," + port_path(port) + ",9600n81,local\n";
+    };
     const std::string config = dir_.write_file(
         "ser2net.yaml", "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                            std::to_string(rfc_port_) + "\n  connector: " + device +
+                            std::to_string(rfc_port_) + device(device_port_) +
                             "connection: &raw\n  accepter: tcp,127.0.0.1," +
-                            std::to_string(raw_port_) + "\n  connector: " + device);
+                            std::to_string(raw_port_) + device(device_port_ + 1));
     // -n: in the foreground; -u: no UUCP lock files, which the test user
     // may not be allowed to make.
     process_ = std::make_unique<ToolProcess>(

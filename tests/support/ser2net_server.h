@@ -1,6 +1,8 @@
-// Debian's ser2net on 127.0.0.1, serving a port link of the test build
-// (which each run points at its own pseudo-terminal) twice: with RFC 2217
-// and raw, each on a free TCP port.
+// Debian's ser2net on 127.0.0.1, serving port links of the test build
+// (which each run points at its own pseudo-terminal): one with RFC 2217,
+// the next one raw, each on a free TCP port. Two links, so that a run on
+// one form never finds the device still held by ser2net for the other
+// ("Port's device already in use").
 #pragma once
 
 #include <chrono>
@@ -28,6 +30,7 @@ bool wait_until(const std::function<bool()>& done, milliseconds timeout);
 
 class Ser2net {
   public:
+    // RFC 2217 to port_path(device_port), raw to port_path(device_port + 1).
     explicit Ser2net(int device_port) : device_port_(device_port) {}
 
     // Starts ser2net and waits until both ports listen; false if they did
