@@ -31,12 +31,12 @@ _lorvrc_ports() {
 # The options, as lorvrc itself lists them from its table: one line per
 # name, "<name> <kind> [<value>...]", the kind one of flag, value (needs
 # one), optional (only after '='), final (ends the command line). Asked
-# once per shell.
-_lorvrc_table() {
-  if [[ -z ${_lorvrc_options-} ]]; then
+# once per shell, by _lorvrc itself (a subshell could not keep them).
+_lorvrc_options=
+_lorvrc_ask_options() {
+  if [[ -z $_lorvrc_options ]]; then
     _lorvrc_options=$("$_lorvrc_command" --complete-options 2>/dev/null) || _lorvrc_options=
   fi
-  printf '%s\n' "$_lorvrc_options"
 }
 
 # The kind of the option named exactly by $1; nothing for no option.
@@ -44,7 +44,7 @@ _lorvrc_kind() {
   local name kind _
   while read -r name kind _; do
     [[ $name == "$1" ]] && printf '%s\n' "$kind"
-  done < <(_lorvrc_table)
+  done <<<"$_lorvrc_options"
 }
 
 # The words that start an option: a long one that needs a value ends in
@@ -55,7 +55,7 @@ _lorvrc_option_words() {
     [[ -n $name ]] || continue
     [[ $name == --* && $kind == value ]] && name+='='
     printf '%s\n' "$name"
-  done < <(_lorvrc_table)
+  done <<<"$_lorvrc_options"
 }
 
 # The values option $1 takes, when there are few.
@@ -64,12 +64,13 @@ _lorvrc_values() {
   while read -r name _ values; do
     # shellcheck disable=SC2086 # one word per value
     [[ $name == "$1" && -n $values ]] && printf '%s\n' $values
-  done < <(_lorvrc_table)
+  done <<<"$_lorvrc_options"
 }
 
 _lorvrc() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]-}
   local name_word=1 candidates=() candidate
+  _lorvrc_ask_options
   if ((COMP_CWORD > 1)) && [[ $(_lorvrc_kind "${COMP_WORDS[1]-}") == final ]]; then
     return 0
   fi

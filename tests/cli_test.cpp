@@ -117,6 +117,7 @@ const Row ROWS[] = {
     {{"-tx", "prog"}, error("unknown option \"-x\"" + SEE)},
     {{"--version=1"}, error("unknown option \"--version=1\"" + SEE)},
     {{"--bogus=1", "prog"}, error("unknown option \"--bogus=1\"" + SEE)},
+    {{"--=1", "prog"}, error("unknown option \"--=1\"" + SEE)},
     {{"-", "prog"}, error("unknown option \"-\"" + SEE)},
     {{"--ver"}, error("option \"--ver\" is ambiguous: --verbose or --version")},
     {{"--boot-wait"}, error("--boot-wait needs a value" + SEE)},

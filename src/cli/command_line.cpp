@@ -226,7 +226,7 @@ Failure unknown_long_option(const std::string& argument) {
             candidates += (candidates.empty() ? "--" : " or --") + std::string(option.long_name);
         }
     }
-    if (candidates.find(" or ") == std::string::npos) {
+    if (name.empty() || candidates.find(" or ") == std::string::npos) {
         return unknown_option(argument);
     }
     return {"option \"" + argument + "\" is ambiguous: " + candidates};
