@@ -3,6 +3,7 @@
 // a scripted server of a few lines for what ser2net cannot show.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <csignal>
 #include <poll.h>
 #include <sys/socket.h>
@@ -178,13 +179,15 @@ TEST(Ser2net, WaitsForAServerThatStartsLater) {
 
 // A telnet server of a few lines: for each step, once what it received
 // holds `after`, it sends `reply`; it keeps what it received until the
-// client closes or the deadline passes.
+// client closes or the deadline passes. With `stalls`, it reads nothing
+// after the last step until `finished`.
 struct Step {
     std::string after;
     std::string reply;
 };
 
-std::string serve_script(int listener, const std::vector<Step>& steps) {
+std::string serve_script(int listener, const std::vector<Step>& steps, bool stalls,
+                         const std::atomic<bool>& finished) {
     const auto deadline = Clock::now() + milliseconds(8000);
     pollfd waiting{listener, POLLIN, 0};
     if (poll(&waiting, 1, 8000) <= 0) {
@@ -197,6 +200,13 @@ std::string serve_script(int listener, const std::vector<Step>& steps) {
         for (; step < steps.size() && received.find(steps[step].after) != std::string::npos;
              ++step) {
             send(fd, steps[step].reply.data(), steps[step].reply.size(), MSG_NOSIGNAL);
+        }
+        if (stalls && step == steps.size()) {
+            if (finished) {
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+            continue;
         }
         pollfd ready{fd, POLLIN, 0};
         const ssize_t got = poll(&ready, 1, 100) > 0 ? recv(fd, chunk, sizeof chunk, 0) : -1;
@@ -222,50 +232,75 @@ struct ScriptRow {
     const char* what;
     std::vector<std::string> options;
     std::vector<Step> steps;
-    std::string message; // after "lorvrc: <port> "; empty: the run ends with "O"
+    std::string message; // after "lorvrc: "; <port> for the port; empty: the run ends with "O"
     std::string on_wire; // sent before the start sequence
+    bool stalls = false; // the server reads nothing after its last step
 };
 
 const ScriptRow SCRIPTS[] = {
     {"refuses_binary",
      {},
      {{"", "\xff\xfe\x00"s}},
-     "will not pass 8-bit data unaltered (the "
+     "<port> will not pass 8-bit data unaltered (the "
      "server refused binary mode)",
      ""},
     {"wrong_baud",
      {},
      {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_9600}},
-     "set the baud rate to 9600 instead of 38400",
+     "<port> set the baud rate to 9600 instead of 38400",
      ""},
     {"never_answers",
      {},
      {},
-     "does not answer as an RFC 2217 server within 5 s (for a raw TCP "
+     "<port> does not answer as an RFC 2217 server within 5 s (for a raw TCP "
      "port use tcp://)",
      ""},
-    {"never_confirms", {}, {{"", AGREE}}, "did not confirm the line settings within 5 s", ""},
+    {"never_confirms",
+     {},
+     {{"", AGREE}},
+     "<port> did not confirm the line settings within 5 s",
+     ""},
     {"dtr_and_rts_requests",
      {"--dtr=on", "--rts=off"},
      {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "O"}},
      "",
      "\xff\xfa\x2c\x05\x08\xff\xf0\xff\xfa\x2c\x05\x0c\xff\xf0"s},
+    {"takes_nothing_past_the_timeout",
+     {"--timeout=1"},
+     {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "Mbig\0"s}},
+     "the device on <port> took nothing for 1 s",
+     "",
+     true},
 };
 
 TEST(ScriptedServer, WhatSer2netCannotShow) {
+    TempDir dir; // a file more than the socket buffers on both sides hold
+    dir.write_file("big.bas", [] {
+        std::string lines;
+        for (int i = 0; i < 100000; ++i) {
+            lines += std::string(99, 'A') + '\n';
+        }
+        return lines;
+    }());
     for (const ScriptRow& row : SCRIPTS) {
         int port = 0;
         const int listener = listen_on_free_port(port);
         std::string received;
-        std::thread server([&] { received = serve_script(listener, row.steps); });
+        std::atomic<bool> finished = false;
+        std::thread server(
+            [&] { received = serve_script(listener, row.steps, row.stalls, finished); });
         std::vector<std::string> args = row.options;
         args.insert(args.end(), {"prog", local_url("rfc2217", port)});
-        ToolProcess tool(tool_under_test(), args);
+        ToolProcess tool(tool_under_test(), args, dir.path());
         const auto status = tool.wait(milliseconds(8000));
+        finished = true;
         server.join();
         close(listener);
-        const std::string prefix = "lorvrc: " + local_url("rfc2217", port) + " ";
-        EXPECT_EQ(tool.stderr_text(), row.message.empty() ? "" : prefix + row.message + "\n")
+        std::string message = row.message;
+        if (const auto at = message.find("<port>"); at != std::string::npos) {
+            message.replace(at, 6, local_url("rfc2217", port));
+        }
+        EXPECT_EQ(tool.stderr_text(), message.empty() ? "" : "lorvrc: " + message + "\n")
             << row.what;
         EXPECT_EQ(status, row.message.empty() ? 0 : 1) << row.what;
         EXPECT_THAT(received.substr(0, received.find("Cprog")), testing::HasSubstr(row.on_wire))
