@@ -13,6 +13,7 @@ using std::chrono::milliseconds;
 
 constexpr std::size_t GATHER_LIMIT = 4096;
 constexpr std::size_t READ_CHUNK = 4096;
+constexpr std::size_t INCOMING_LIMIT = 64 * 1024;
 constexpr milliseconds LINE_WAIT(1000); // the read and write wait of every device line
 constexpr milliseconds CLOSE_DRAIN(500);
 
@@ -59,7 +60,11 @@ bool NetworkLine::pump(Clock::time_point deadline) {
     if (lost_) {
         return false;
     }
-    pollfd wanted{fd_, static_cast<short>(POLLIN | (outgoing().empty() ? 0 : POLLOUT)), 0};
+    // What arrived waits for the session; while it is behind (a write
+    // stalled by a server that takes nothing), no more is taken in.
+    const bool room = incoming().size() - in_read_ < INCOMING_LIMIT;
+    pollfd wanted{fd_, static_cast<short>((room ? POLLIN : 0) | (outgoing().empty() ? 0 : POLLOUT)),
+                  0};
     if (poll(&wanted, 1, poll_ms(deadline)) <= 0) {
         return true;
     }
@@ -143,10 +148,11 @@ bool NetworkLine::discard_input() {
 bool NetworkLine::drop_arrived() {
     exchange_until([this] { return outgoing().empty(); }, Clock::now() + LINE_WAIT);
     // What is here or readable now came before the purge.
+    drop_incoming();
     for (pollfd ready{fd_, POLLIN, 0}; !lost_ && poll(&ready, 1, 0) > 0;) {
         pump(Clock::now());
+        drop_incoming();
     }
-    drop_incoming();
     return !lost_;
 }
 

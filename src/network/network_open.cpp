@@ -90,30 +90,33 @@ bool purge(NetworkLine& line) {
     return line.exchange_until(purged, Clock::now() + PURGE_ANSWER_WAIT) && line.drop_arrived();
 }
 
-// Negotiates, sets the line and waits for the settings' answers.
-std::optional<Failure> set_up(NetworkLine& line, const std::string& shown,
-                              const ModemRequests& modem) {
-    const auto deadline = Clock::now() + NEGOTIATION_LIMIT;
+// Negotiates BINARY both ways and COM-PORT (SGA is asked for, never needed).
+Result<void> negotiate(NetworkLine& line, const std::string& shown, Clock::time_point deadline) {
     TelnetFraming& framing = *line.framing();
     framing.offer_options();
-    const bool open = line.exchange_until(
-        [&framing] {
-            return framing.binary_refused() || framing.broken() ||
-                   (framing.binary_agreed() && framing.com_port_agreed());
-        },
-        deadline);
-    if (!open) {
+    const auto settled = [&framing] {
+        return framing.binary_refused() || framing.broken() ||
+               (framing.binary_agreed() && framing.com_port_agreed());
+    };
+    if (!line.exchange_until(settled, deadline)) {
         return ended(shown, line);
     }
     if (framing.binary_refused()) {
         return Failure{shown +
                        " will not pass 8-bit data unaltered (the server refused binary mode)"};
     }
-    if (framing.broken() || !framing.com_port_agreed() || !framing.binary_agreed()) {
+    if (!settled() || framing.broken()) {
         return Failure{shown + " does not answer as an RFC 2217 server within " +
                        std::to_string(NEGOTIATION_LIMIT.count()) +
                        " s (for a raw TCP port use tcp://)"};
     }
+    return {};
+}
+
+// Sends the settings and waits for the four answers, in any order.
+Result<void> set_line(NetworkLine& line, const std::string& shown, const ModemRequests& modem,
+                      Clock::time_point deadline) {
+    TelnetFraming& framing = *line.framing();
     send_settings(framing, modem);
     std::array<std::optional<std::uint32_t>, SETTINGS.size()> answered;
     const auto all_answered = [&] {
@@ -141,10 +144,19 @@ std::optional<Failure> set_up(NetworkLine& line, const std::string& shown,
                            std::to_string(SETTINGS[i].value)};
         }
     }
-    if (!purge(line)) {
+    return {};
+}
+
+Result<void> set_up(NetworkLine& line, const std::string& shown, const ModemRequests& modem) {
+    const auto deadline = Clock::now() + NEGOTIATION_LIMIT;
+    Result<void> done = negotiate(line, shown, deadline);
+    if (done) {
+        done = set_line(line, shown, modem, deadline);
+    }
+    if (done && !purge(line)) {
         return ended(shown, line);
     }
-    return std::nullopt;
+    return done;
 }
 
 } // namespace
@@ -162,8 +174,8 @@ Result<std::unique_ptr<NetworkLine>> open_network_line(const NetworkAddress& add
     }
     auto line = std::make_unique<NetworkLine>(connection.fd, std::move(framing));
     if (line->framing() != nullptr) {
-        if (std::optional<Failure> failure = set_up(*line, shown, modem)) {
-            return *failure;
+        if (const Result<void> set = set_up(*line, shown, modem); !set) {
+            return set.failure();
         }
     }
     return line;
