@@ -148,6 +148,7 @@ TEST(Ser2net, SignalClosesTheConnection) {
     EXPECT_EQ(next.wait(DEADLINE), 0);
 }
 
+// A busy server turns us away in its own words; --wait waits it out.
 TEST(Ser2net, BusyServerSaysWhy) {
     Ser2net server(DEVICE_PORT);
     ASSERT_TRUE(server.start());
@@ -160,8 +161,14 @@ TEST(Ser2net, BusyServerSaysWhy) {
     EXPECT_EQ(tool.stderr_text(), "lorvrc: " + server.rfc2217() +
                                       " turned the connection away: \"Port already in use\"\n");
     EXPECT_EQ(device.receive_until_quiet(milliseconds(200), DEADLINE), "");
+    ToolProcess waiting(tool_under_test(), {"--wait=10", "-t", "prog", server.rfc2217()});
+    ASSERT_TRUE(waiting.wait_for_stderr("\n", DEADLINE));
+    EXPECT_EQ(waiting.stderr_text(), "lorvrc: waiting for " + server.rfc2217() + " to be free\n");
     device.send("O");
     EXPECT_EQ(holder.wait(DEADLINE), 0);
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Tprog\0"s);
+    device.send("O");
+    EXPECT_EQ(waiting.wait(DEADLINE), 0);
 }
 
 TEST(Ser2net, WaitsForAServerThatStartsLater) {

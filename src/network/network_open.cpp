@@ -53,7 +53,9 @@ Failure ended(const std::string& shown, const NetworkLine& line) {
     if (said.empty()) {
         return Failure{"lost the connection on " + shown + " while setting up the line"};
     }
-    return Failure{shown + " turned the connection away: \"" + said + "\""};
+    // Most often another client holds the port (ser2net: "Port already in
+    // use"), which --wait waits out as it does a local port's holder.
+    return Failure{shown + " turned the connection away: \"" + said + "\"", "to be free"};
 }
 
 void send_settings(TelnetFraming& framing, const ModemRequests& modem) {
