@@ -1,6 +1,7 @@
 #include "run_port.h"
 
 #include <csignal>
+#include <optional>
 
 #include "port_open.h"
 
@@ -63,7 +64,12 @@ void install_signal_endings() {
 Result<std::unique_ptr<DeviceLine>> take_port_for_run(const PortChoice& port,
                                                       const std::string& program_name,
                                                       const BoardLines& lines) {
-    const SignalsHeldBack held_back;
+    // A network port leaves the handler nothing to give back, and its
+    // connection may take seconds: an interrupt then ends the run at once.
+    std::optional<SignalsHeldBack> held_back;
+    if (!port.network) {
+        held_back.emplace();
+    }
     Result<std::unique_ptr<DeviceLine>> line = take_port(port, program_name, lines);
     if (line) {
         held_port = &port;

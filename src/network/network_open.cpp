@@ -12,6 +12,7 @@ using Clock = NetworkLine::Clock;
 
 constexpr std::chrono::seconds NEGOTIATION_LIMIT(5);
 constexpr std::chrono::milliseconds PURGE_ANSWER_WAIT(500);
+constexpr std::size_t SAID_LIMIT = 200;
 constexpr std::uint32_t BAUD = 38400;
 constexpr std::uint32_t DATA_BITS = 8;
 
@@ -48,8 +49,9 @@ Failure connect_failure(const std::string& shown, const TcpConnection& connectio
 
 // The connection ended while being set up: a busy server says why first.
 Failure ended(const std::string& shown, const NetworkLine& line) {
+    // Its first line, as it said it.
     std::string said = line.unread();
-    said.erase(said.find_last_not_of("\r\n") + 1);
+    said.erase(std::min(said.find_first_of("\r\n"), SAID_LIMIT));
     if (said.empty()) {
         return Failure{"lost the connection on " + shown + " while setting up the line"};
     }
