@@ -56,6 +56,11 @@ int next_byte(int port) {
 
 DeviceString receive_string(int port, std::size_t keep) {
     DeviceString received;
+    receive_string(port, keep, received);
+    return received;
+}
+
+void receive_string(int port, std::size_t keep, DeviceString& received) {
     for (int byte = next_byte(port); byte != 0; byte = next_byte(port)) {
         if (received.bytes.size() < keep) {
             received.bytes.push_back(static_cast<char>(byte));
@@ -63,7 +68,6 @@ DeviceString receive_string(int port, std::size_t keep) {
             ++received.cut;
         }
     }
-    return received;
 }
 
 void send_byte(int port, unsigned char byte) {

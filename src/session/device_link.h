@@ -55,6 +55,10 @@ struct DeviceString {
 // memory stays bounded whatever the device sends. Throws LinkLost.
 DeviceString receive_string(int port, std::size_t keep);
 
+// As receive_string, into `received`, which holds what had come when it
+// throws.
+void receive_string(int port, std::size_t keep, DeviceString& received);
+
 // Sends one byte. Throws LinkLost when it cannot be written.
 void send_byte(int port, unsigned char byte);
 
