@@ -15,7 +15,7 @@ constexpr std::size_t PORTS_NAMED = 3;
 
 bool is_ttyS(const std::string& path) {
     const std::string name = path.substr(path.rfind('/') + 1);
-    const std::string target = resolved_path(path);
+    const std::string target = resolved_path(path).value_or("");
     return name.starts_with("ttyS") || target.substr(target.rfind('/') + 1).starts_with("ttyS");
 }
 

@@ -30,9 +30,8 @@ std::vector<StableName> find_stable_names() {
         std::error_code error;
         for (fs::directory_iterator entry(fs::path(dev_root()) / "serial" / kind, error), end;
              !error && entry != end; entry.increment(error)) {
-            const std::string target = resolved_path(entry->path().string());
-            if (!target.empty()) {
-                of_kind.push_back({entry->path().string(), target});
+            if (const std::optional<std::string> target = resolved_path(entry->path().string())) {
+                of_kind.push_back({entry->path().string(), *target});
             }
         }
         std::sort(of_kind.begin(), of_kind.end(),
@@ -51,9 +50,9 @@ std::string port_lines(const SysfsPort& port, const std::vector<StableName>& sta
         }
     }
     lines += '\n';
-    const std::string target = resolved_path(device);
+    const std::optional<std::string> target = resolved_path(device);
     for (const StableName& name : stable_names) {
-        if (!target.empty() && name.target == target) {
+        if (name.target == target) {
             lines += "  " + name.path + '\n';
         }
     }

@@ -23,8 +23,10 @@ Refusal held_by_lock(const std::string& shown, const LockHolder& holder) {
         return {{shown + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"},
                 ""};
     }
-    const std::string detail = " (process " + std::to_string(holder.pid) + " holds the lock file " +
-                               holder.lock_file + ")";
+    const std::string detail = holder.pid
+                                   ? " (process " + std::to_string(*holder.pid) +
+                                         " holds the lock file " + holder.lock_file + ")"
+                                   : " (its lock file " + holder.lock_file + " is being written)";
     return {in_use(shown, detail), "to be free" + detail};
 }
 
@@ -55,9 +57,8 @@ std::optional<Refusal> take_port(const PortChoice& port, const std::string& prog
     if (stat(port.path.c_str(), &named) == 0 && is_own_terminal(named)) {
         return Refusal{own_terminal(port), ""};
     }
-    const LockHolder holder = lock_port(port.path);
-    if (holder.holds()) {
-        return held_by_lock(port.shown, holder);
+    if (const std::optional<LockHolder> holder = lock_port(port.path)) {
+        return held_by_lock(port.shown, *holder);
     }
     bool own = false;
     const int fd = open_unless_own_terminal(port, own);
