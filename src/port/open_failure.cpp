@@ -68,7 +68,10 @@ std::string shell_word(const std::string& text) {
 // For a port that is not there: the ports that are and how to use one,
 // or `otherwise` when there are none.
 std::string ports_here(const std::string& program_name, const std::string& otherwise) {
-    const std::vector<SysfsPort> ports = find_sysfs_ports();
+    // Never steer anyone to the console: the kernel and a login prompt
+    // share that line.
+    std::vector<SysfsPort> ports = find_sysfs_ports();
+    std::erase_if(ports, [](const SysfsPort& port) { return port.console; });
     if (ports.empty()) {
         return otherwise;
     }

@@ -49,7 +49,7 @@ std::string port_lines(const SysfsPort& port, const std::vector<StableName>& sta
             lines += "  " + field;
         }
     }
-    lines += '\n';
+    lines += port.console ? "  console\n" : "\n";
     const std::optional<std::string> target = resolved_path(device);
     for (const StableName& name : stable_names) {
         if (name.target == target) {

@@ -2,7 +2,8 @@
 #pragma once
 
 // Prints one line per port on standard output, "<device file>  <driver>
-// <what is behind it>", each followed by an indented line for every name
+// <what is behind it>", with "  console" after a port the kernel's
+// console writes to, each followed by an indented line for every name
 // under <dev>/serial/by-id and <dev>/serial/by-path whose link resolves to
 // that device file. Device files are shown under dev_root(). Reads sysfs
 // and those links only; opens no port. With no port at all it says

@@ -7,6 +7,7 @@
 #include <optional>
 #include <tuple>
 
+#include "console.h"
 #include "host_paths.h"
 #include "links.h"
 
@@ -86,6 +87,7 @@ bool describe(const fs::path& tty, SysfsPort& port) {
         return false;
     }
     port.hardware = type ? uart_name(*type) : usb_details(*device);
+    port.console = is_console_name(port.name);
     return true;
 }
 

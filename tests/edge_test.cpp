@@ -1,0 +1,103 @@
+// Ports at the edges, end to end: the kernel's console, the master side
+// of a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "pty_device.h"
+#include "tool_process.h"
+
+using namespace testing_support;
+using std::string_literals::operator""s;
+namespace fs = std::filesystem;
+
+namespace {
+
+const milliseconds DEADLINE(3000);
+
+// Makes `path` below the test tree's root: a file that holds `bytes`, or
+// with "-> target" a link.
+void put(const std::string& path, const std::string& bytes) {
+    const fs::path made = fs::path(test_root()) / path;
+    fs::create_directories(made.parent_path());
+    std::error_code exists;
+    bytes.starts_with("-> ") ? fs::create_symlink(bytes.substr(3), made, exists)
+                             : static_cast<void>(std::ofstream(made) << bytes << '\n');
+}
+
+// A 16550A the kernel found, as sysfs shows it.
+void make_uart(const std::string& name) {
+    put("sys/class/tty/" + name + "/device", "-> ../../../devices/platform/serial8250");
+    put("sys/devices/platform/serial8250/driver", "-> serial8250");
+    put("sys/class/tty/" + name + "/type", "4");
+}
+
+struct Ran {
+    std::optional<int> status;
+    std::string stderr_text, stdout_text;
+};
+
+Ran run(const std::vector<std::string>& args) {
+    ToolProcess tool(tool_under_test(), args);
+    const std::optional<int> status = tool.wait(DEADLINE);
+    return {status, tool.stderr_text(), tool.stdout_text()};
+}
+
+class Console : public testing::Test {
+    void SetUp() override { TearDown(); }
+    void TearDown() override { fs::remove_all(fs::path(test_root()) / "sys"); }
+};
+
+// Here a pseudo-terminal stands in for ttyS2, the console's UART.
+TEST_F(Console, IsMarkedNeverSuggestedAndWarnedOfOnce) {
+    PtyDevice device;
+    struct stat pty {};
+    ASSERT_EQ(stat(device.slave_path().c_str(), &pty), 0);
+    put("sys/class/tty/console/active", "tty0 ttyS2");
+    put("sys/class/tty/ttyS2/dev",
+        std::to_string(major(pty.st_rdev)) + ":" + std::to_string(minor(pty.st_rdev)));
+    make_uart("ttyS2");
+    const std::string missing = test_root() + "/dev/ttyUSB5";
+    const std::string cannot_open =
+        "lorvrc: cannot open " + missing + ": No such file or directory (";
+    EXPECT_EQ(run({"prog", missing}).stderr_text,
+              cannot_open + "lorvrc --list shows the ports there are)\n");
+    make_uart("ttyS3");
+    EXPECT_EQ(run({"--list"}).stdout_text, test_root() +
+                                               "/dev/ttyS2  serial8250  16550A  console\n" +
+                                               test_root() + "/dev/ttyS3  serial8250  16550A\n");
+    EXPECT_EQ(run({"prog", missing}).stderr_text,
+              cannot_open + "ports with hardware here: " + test_root() +
+                  "/dev/ttyS3, 16550A; use it with: lorvrc prog ttyS3)\n");
+    // The run goes on; the warning comes first.
+    ToolProcess tool(tool_under_test(), {"--dtr=on", "prog", device.slave_path()});
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    device.send("O");
+    EXPECT_EQ(tool.wait(DEADLINE), 0);
+    EXPECT_EQ(tool.stderr_text(), "lorvrc: " + device.slave_path() +
+                                      " is the kernel's console; its messages and a login prompt "
+                                      "there will disturb the device\nlorvrc: " +
+                                      device.slave_path() +
+                                      " has no modem control lines; --dtr is ignored\n");
+}
+
+// The multiplexer would make a pseudo-terminal that nobody answers on; a
+// master reached by another name is refused once opened.
+TEST(PtyMaster, IsRefusedAsNoSerialPort) {
+    PtyDevice device;
+    const std::string held =
+        "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(device.master());
+    for (const std::string& port : {"/dev/ptmx"s, held}) {
+        const Ran ran = run({"--timeout=1", "prog", port});
+        EXPECT_EQ(ran.status, 1) << port;
+        EXPECT_EQ(ran.stderr_text, "lorvrc: " + port +
+                                       " is the master side of a pseudo-terminal, not a serial "
+                                       "port; give its other side, /dev/pts/N\n");
+    }
+}
+
+} // namespace
