@@ -10,6 +10,7 @@
 #include "port_lock.h"
 #include "pty_master.h"
 #include "serial.h"
+#include "serial_line.h"
 #include "user_output.h"
 
 namespace {
@@ -21,16 +22,15 @@ constexpr std::uint8_t READ_TIMEOUT_TENTHS = 10;
 
 // A lock directory anyone may write can hold anything at the lock name:
 // what we cannot read is no holder we could see leave, so it is not waited on.
-Refusal held_by_lock(const std::string& shown, const LockHolder& holder) {
+Failure held_by_lock(const std::string& shown, const LockHolder& holder) {
     if (!holder.readable) {
-        return {{shown + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"},
-                ""};
+        return {shown + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"};
     }
     const std::string detail = holder.pid
                                    ? " (process " + std::to_string(*holder.pid) +
                                          " holds the lock file " + holder.lock_file + ")"
                                    : " (its lock file " + holder.lock_file + " is being written)";
-    return {in_use(shown, detail), "to be free" + detail};
+    return {in_use(shown, detail).message, "to be free" + detail};
 }
 
 // A device a run must not use as its port, though it is a terminal.
@@ -51,8 +51,8 @@ Failure unfit_failure(const PortChoice& port, Unfit why) {
 }
 
 // Opens the device as the serial module would, unless it turns out unfit
-// (a link swapped since we looked at the path): the line is then closed untouched. -1 with errno
-// set otherwise; `opened` is the device's stat.
+// (a link swapped since we looked at the path): the line is then closed
+// untouched. -1 with errno set otherwise; `opened` is the device's stat.
 int open_if_fit(const PortChoice& port, Unfit& why, struct stat& opened) {
     const int fd = open(port.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     why = Unfit::no;
@@ -77,13 +77,13 @@ void warn_if_console(const PortChoice& port, const struct stat& opened) {
 
 } // namespace
 
-std::optional<Refusal> take_port(const PortChoice& port, const std::string& program_name,
-                                 const BoardLines& lines) {
+Result<std::unique_ptr<DeviceLine>>
+take_port(const PortChoice& port, const std::string& program_name, const BoardLines& lines) {
     // Before any lock file, flock or setting: our own terminal stays as it
     // was, and no pseudo-terminal is made by opening /dev/ptmx.
     struct stat named {};
     if (stat(port.path.c_str(), &named) == 0 && unfit(named) != Unfit::no) {
-        return Refusal{unfit_failure(port, unfit(named)), ""};
+        return unfit_failure(port, unfit(named));
     }
     if (const std::optional<LockHolder> holder = lock_port(port.path)) {
         return held_by_lock(port.shown, *holder);
@@ -96,23 +96,23 @@ std::optional<Refusal> take_port(const PortChoice& port, const std::string& prog
                                                                 BAUD, READ_TIMEOUT_TENTHS);
     if (result == SERIAL_OK) {
         warn_if_console(port, opened);
-        std::optional<Failure> failure = set_board_lines(port, lines);
-        if (failure) {
+        const Result<void> set = set_board_lines(port, lines);
+        if (!set) {
             release_port(port);
-            return Refusal{*failure, ""};
+            return set.failure();
         }
-        return std::nullopt;
+        return std::unique_ptr<DeviceLine>(std::make_unique<SerialLine>(port.slot));
     }
     const int error = errno;
     unlock_port();
     if (why != Unfit::no) {
-        return Refusal{unfit_failure(port, why), ""};
+        return unfit_failure(port, why);
     }
     // EWOULDBLOCK: another program's flock; EBUSY: its TIOCEXCL.
     const bool held = error == EWOULDBLOCK || error == EBUSY;
-    return Refusal{open_failure(port, error, program_name), held              ? "to be free"
-                                                            : error == ENOENT ? "to appear"
-                                                                              : ""};
+    Failure failure = open_failure(port, error, program_name);
+    failure.awaited = held ? "to be free" : error == ENOENT ? "to appear" : "";
+    return failure;
 }
 
 void release_port(const PortChoice& port) {

@@ -43,7 +43,7 @@ void print_payload(const DeviceString& payload, const std::optional<std::string>
 
 } // namespace
 
-void print_error_report(int port, const ServedFile& current, const ServedLines& served,
+void print_error_report(DeviceLine& line, const ServedFile& current, const ServedLines& served,
                         ErrorFormat format) {
     // Editors and scripts look for the report at the start of a line.
     end_open_stderr_line();
@@ -54,7 +54,7 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
     }
     DeviceString payload;
     try {
-        receive_string(port, REPORT_KEEP, payload);
+        receive_string(line, REPORT_KEEP, payload);
     } catch (const LinkLost&) {
         // What the device said before it fell silent or went away is
         // still the best clue the user gets.
@@ -64,8 +64,8 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
     print_payload(payload, directory, current, served, format);
 }
 
-void print_trace_text(int port) {
-    for (int byte = next_byte(port); byte != 0; byte = next_byte(port)) {
+void print_trace_text(DeviceLine& line) {
+    for (int byte = next_byte(line); byte != 0; byte = next_byte(line)) {
         const char c = static_cast<char>(byte);
         write_to_stderr(&c, 1);
     }
