@@ -1,5 +1,5 @@
 // Ports at the edges, end to end: the kernel's console, the master side
-// of a pseudo-terminal.
+// of a pseudo-terminal, a device that stops taking bytes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "device_session.h"
 #include "pty_device.h"
 #include "tool_process.h"
 
@@ -98,6 +99,23 @@ TEST(PtyMaster, IsRefusedAsNoSerialPort) {
                                        " is the master side of a pseudo-terminal, not a serial "
                                        "port; give its other side, /dev/pts/N\n");
     }
+}
+
+// --timeout bounds a write too: a device that asks for a large file and
+// then reads nothing ends the run, the port given back.
+TEST(Stalled, DeviceThatTakesNothingEndsTheRun) {
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 20000; ++i, lines += "10 PRINT \"x\"\n") {
+    }
+    dir.write_file("big.bas", lines); // far more than a pty's buffers hold
+    PtyDevice device;
+    ToolProcess tool(tool_under_test(), {"--timeout=1", "prog", device.slave_path()}, dir.path());
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    device.send("Mbig\0"s);
+    EXPECT_EQ(tool.wait(DEADLINE), 1);
+    EXPECT_EQ(tool.stderr_text(),
+              "lorvrc: the device on " + device.slave_path() + " took nothing for 1 s\n");
 }
 
 } // namespace

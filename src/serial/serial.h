@@ -17,6 +17,7 @@
 //   serial_close    close a port; closing a closed port is no error
 //   serial_putc     write one byte
 //   serial_puts     write a text of at most 300 bytes plus a line end
+//   serial_write    write what the line takes of a block, waiting a bounded time
 //   serial_getc     read one byte, waiting at most the read time-out
 //   serial_gets     read one line into a caller's buffer
 //   serial_ungetc   push one character back for the next serial_getc
@@ -119,6 +120,17 @@ std::int32_t serial_close(std::int32_t port);
 // SERIAL_BAD_ARGUMENT, SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when the byte
 // was not written (no retry).
 std::int32_t serial_putc(std::int32_t port, std::int32_t c);
+
+// Writes the first bytes of data[0..size) that the line takes without
+// blocking, waiting up to wait_ms for it to take any (a full output
+// buffer: a device or flow control that holds the host back). Returns how
+// many were taken, 0 when none were within the wait (not an error), or
+// SERIAL_BAD_ARGUMENT (also for a negative size or wait), SERIAL_NOT_OPEN,
+// or SERIAL_IO_ERROR when the write failed or the line hung up, after
+// which an unknown part of the bytes has gone out. The descriptor's own
+// blocking mode is as before after every call.
+std::int32_t serial_write(std::int32_t port, const char* data, std::int32_t size,
+                          std::int32_t wait_ms);
 
 // Writes text (up to its first 0 byte) and then the line end, one byte per
 // write. Returns SERIAL_TOO_LONG, before any other test and with nothing
