@@ -1,5 +1,6 @@
 // Ports at the edges, end to end: the kernel's console, the master side
-// of a pseudo-terminal, a device that stops taking bytes.
+// of a pseudo-terminal, a device that stops taking bytes, a device node
+// that udev has not given its group yet.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -116,6 +117,38 @@ TEST(Stalled, DeviceThatTakesNothingEndsTheRun) {
     EXPECT_EQ(tool.wait(DEADLINE), 1);
     EXPECT_EQ(tool.stderr_text(),
               "lorvrc: the device on " + device.slave_path() + " took nothing for 1 s\n");
+}
+
+// A node we may not open, just made (or changed): --wait waits for udev
+// to set its mode, saying so once; past the limit, the open's message.
+TEST(HotPlug, NodeWithoutItsModeYetIsWaitedFor) {
+    const bool root = geteuid() == 0;
+    if (root && access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs setpriv to act as an unprivileged user";
+    }
+    for (const bool made_ready : {true, false}) {
+        PtyDevice device;
+        const std::string slave = device.slave_path();
+        ASSERT_EQ(chmod(slave.c_str(), 0), 0);
+        std::vector<std::string> as = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                       "--clear-groups"};
+        as = root ? as : std::vector<std::string>{};
+        as.insert(as.end(), {tool_under_test(), "--wait=2", "prog", slave});
+        ToolProcess tool(as[0], {as.begin() + 1, as.end()});
+        const std::string waiting = "lorvrc: waiting for " + slave +
+                                    " to be ready (it has just appeared; its permissions are not "
+                                    "set yet)\n";
+        EXPECT_TRUE(tool.wait_for_stderr(waiting, DEADLINE));
+        if (made_ready) {
+            chmod(slave.c_str(), 0666);
+            EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+            device.send("O");
+        }
+        EXPECT_EQ(tool.wait(DEADLINE), made_ready ? 0 : 1);
+        EXPECT_EQ(tool.stderr_text(),
+                  waiting +
+                      (made_ready ? "" : "lorvrc: cannot open " + slave + ": Permission denied\n"));
+    }
 }
 
 } // namespace

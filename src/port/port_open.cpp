@@ -1,5 +1,6 @@
 #include "port_open.h"
 
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,31 @@ int open_if_fit(const PortChoice& port, Unfit& why, struct stat& opened) {
     return fd;
 }
 
+// A device node appears as root's alone and gets its group and mode a
+// moment later, when udev has run; each change moves its ctime.
+constexpr long JUST_APPEARED_SECONDS = 5;
+
+bool just_appeared(const std::string& path) {
+    struct stat node {};
+    timespec now{};
+    return stat(path.c_str(), &node) == 0 && clock_gettime(CLOCK_REALTIME, &now) == 0 &&
+           now.tv_sec - node.st_ctim.tv_sec < JUST_APPEARED_SECONDS;
+}
+
+// What waiting could bring for an open that failed with `error`.
+std::string awaited_after(const PortChoice& port, int error) {
+    switch (error) {
+    case EWOULDBLOCK:                // another program's flock
+    case EBUSY: return "to be free"; // its TIOCEXCL
+    case ENOENT: return "to appear";
+    case EACCES:
+        return just_appeared(port.path)
+                   ? "to be ready (it has just appeared; its permissions are not set yet)"
+                   : "";
+    default: return "";
+    }
+}
+
 // Some boards share their only UART with the console: the run goes on.
 void warn_if_console(const PortChoice& port, const struct stat& opened) {
     if (is_console_device(opened.st_rdev)) {
@@ -108,10 +134,8 @@ take_port(const PortChoice& port, const std::string& program_name, const BoardLi
     if (why != Unfit::no) {
         return unfit_failure(port, why);
     }
-    // EWOULDBLOCK: another program's flock; EBUSY: its TIOCEXCL.
-    const bool held = error == EWOULDBLOCK || error == EBUSY;
     Failure failure = open_failure(port, error, program_name);
-    failure.awaited = held ? "to be free" : error == ENOENT ? "to appear" : "";
+    failure.awaited = awaited_after(port, error);
     return failure;
 }
 

@@ -22,7 +22,9 @@
 // open_failure; program_name goes into its example); nothing is then held
 // and no lock file of ours is left. The failure's `awaited` says what
 // waiting could bring: "to appear" for a device file that is not there,
-// "to be free" and who holds it for a port another program holds.
+// "to be free" and who holds it for a port another program holds, "to be
+// ready" for one we may not open that appeared (or changed its owner or
+// mode) in the last few seconds, as udev has yet to give it its group.
 // Returns the line to the device, to be used until release_port.
 Result<std::unique_ptr<DeviceLine>>
 take_port(const PortChoice& port, const std::string& program_name, const BoardLines& lines);
