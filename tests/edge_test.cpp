@@ -1,12 +1,14 @@
 // Ports at the edges, end to end: the kernel's console, the master side
 // of a pseudo-terminal, a device that stops taking bytes, a device node
-// that udev has not given its group yet.
+// that udev has not given its group yet, a banner longer than the boot wait.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 #include "device_session.h"
@@ -149,6 +151,35 @@ TEST(HotPlug, NodeWithoutItsModeYetIsWaitedFor) {
                   waiting +
                       (made_ready ? "" : "lorvrc: cannot open " + slave + ": Permission denied\n"));
     }
+}
+
+// A banner that outlasts --boot-wait is dropped until the line is quiet:
+// its letters are never read as requests.
+TEST(Banner, OutlastingTheBootWaitIsDroppedUntilQuiet) {
+    PtyDevice device;
+    ToolProcess tool(tool_under_test(), {"-v", "--boot-wait=100", "prog", device.slave_path()});
+    // Its lock file is made right before the open.
+    const std::string lock = test_root() + "/run/lock/LCK..pts_" + device.slave_path().substr(9);
+    const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
+    while (access(lock.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    const std::string banner = "Init BASIC\r\n";
+    for (int i = 0; i < 20; ++i) {
+        device.send(banner);
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    device.send("O");
+    EXPECT_EQ(tool.wait(DEADLINE), 0);
+    std::smatch dropped;
+    const std::string text = tool.stderr_text();
+    ASSERT_TRUE(std::regex_match(
+        text, dropped,
+        std::regex("lorvrc: dropped (\\d+) bytes the device sent during the boot wait\n")))
+        << text;
+    EXPECT_GT(std::stoul(dropped[1]), 0U);
+    EXPECT_LE(std::stoul(dropped[1]), 20 * banner.size());
 }
 
 } // namespace

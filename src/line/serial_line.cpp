@@ -29,3 +29,8 @@ long SerialLine::write_some(const char* data, std::size_t size) {
 }
 
 bool SerialLine::discard_input() { return serial_discard_input(slot_) == SERIAL_OK; }
+
+std::size_t SerialLine::input_waiting() {
+    const std::int32_t count = serial_input_waiting(slot_);
+    return count > 0 ? static_cast<std::size_t>(count) : 0;
+}

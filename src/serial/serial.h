@@ -24,6 +24,7 @@
 //   serial_set_modem_line   raise or lower DTR or RTS
 //   serial_keep_lines_at_close   clear HUPCL: closing leaves DTR and RTS
 //   serial_discard_input   drop what came in and was not read yet
+//   serial_input_waiting   count what came in and was not read yet
 //   serial_device_path   the device file that a port number stands for
 #pragma once
 
@@ -181,6 +182,12 @@ std::int32_t serial_keep_lines_at_close(std::int32_t port);
 // SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when the flush fails (the push-back
 // is gone either way).
 std::int32_t serial_discard_input(std::int32_t port);
+
+// How many bytes the line has received and not yet handed to serial_getc,
+// the pushed-back character included. Returns that count (0 or more),
+// SERIAL_BAD_ARGUMENT, SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when the driver
+// cannot say.
+std::int32_t serial_input_waiting(std::int32_t port);
 
 // The path of the device file for a port number, e.g. "/dev/ttyS1";
 // formed for any number, in range or not. Opens nothing.
