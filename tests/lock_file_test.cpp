@@ -23,7 +23,7 @@ std::string binary(std::int32_t pid) { return {reinterpret_cast<const char*>(&pi
 
 struct LockRow {
     const char* what;
-    std::string bytes; // "<ours>": our own pid as ten characters and a newline
+    std::string bytes;
     int age_seconds;
     std::string holder; // what the refusal says in brackets; "": the run takes the port
 };
@@ -42,7 +42,6 @@ const LockRow ROWS[] = {
     {"binary_gone", binary(4'000'000), 0, ""}, // above any pid_max
     // Four bytes of text are text: pid 1 lives.
     {"four_bytes_of_text", "  1\n", 60, "process 1 holds the lock file <lock>"},
-    {"text_live", "<ours>", 0, HELD_BY_US},
 };
 
 std::string replaced(std::string text, const std::string& mark, const std::string& by) {
@@ -61,8 +60,7 @@ TEST_P(LockFiles, CountAsHeldOrStale) {
     const std::string slave = device.slave_path();
     const std::string lock = test_root() + "/run/lock/LCK..pts_" + slave.substr(9);
     const std::string pid = std::to_string(getpid());
-    std::ofstream(lock) << replaced(row.bytes, "<ours>",
-                                    std::string(10 - pid.size(), ' ') + pid + "\n");
+    std::ofstream(lock) << row.bytes;
     const timespec times[2] = {{time(nullptr) - row.age_seconds, 0},
                                {time(nullptr) - row.age_seconds, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, lock.c_str(), times, 0), 0);
