@@ -32,7 +32,8 @@ bool is_console_name(const std::string& name) {
 
 bool is_console_device(dev_t device) {
     for (const std::string& name : console_names()) {
-        unsigned int major_number = 0, minor_number = 0;
+        unsigned int major_number = 0;
+        unsigned int minor_number = 0;
         char colon = 0;
         std::ifstream numbers(class_tty(name + "/dev"));
         if (numbers >> major_number >> colon >> minor_number && colon == ':' &&
