@@ -145,6 +145,16 @@ bool NetworkLine::discard_input() {
     return drop_arrived();
 }
 
+std::size_t NetworkLine::input_waiting() {
+    // Telnet commands and answers are taken out first: only the device's
+    // bytes count.
+    for (pollfd ready{fd_, POLLIN, 0};
+         !lost_ && incoming().size() - in_read_ < INCOMING_LIMIT && poll(&ready, 1, 0) > 0;) {
+        pump(Clock::now());
+    }
+    return incoming().size() - in_read_;
+}
+
 bool NetworkLine::drop_arrived() {
     exchange_until([this] { return outgoing().empty(); }, Clock::now() + LINE_WAIT);
     // What is here or readable now came before the purge.

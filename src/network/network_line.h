@@ -29,6 +29,9 @@ class NetworkLine final : public DeviceLine {
     // On RFC 2217 also asks the server to purge what it received from the
     // device and not yet sent; then drops what has arrived here.
     bool discard_input() override;
+    // The device's bytes that arrived and were not read, after taking in
+    // what is readable now.
+    std::size_t input_waiting() override;
 
     // Sends what is waiting, then drops every byte of the device's that has
     // arrived or is readable now. False when the line is lost.
