@@ -143,8 +143,8 @@ int main(int argc, char** argv) {
                 replies[way].push_back(figures[way].reply_ms);
             }
             peak = std::max({peak, figures[1].peak_kib, figures[2].peak_kib});
-            std::printf("  round %d: start %.1f / %.1f / %.1f ms\n", round + 1,
-                        figures[0].start_ms, figures[1].start_ms, figures[2].start_ms);
+            std::printf("  round %d: start %.1f / %.1f / %.1f ms\n", round + 1, figures[0].start_ms,
+                        figures[1].start_ms, figures[2].start_ms);
         }
         const char* names[3] = {"pty", "rfc2217 via ser2net", "raw via ser2net"};
         std::printf("%zu-byte file of %zu lines, median of %d rounds:\n", FILE_BYTES, lines,

@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
-#include <csignal>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -129,23 +128,6 @@ TEST(Ser2net, ServerStoppedMidSession) {
     server.stop();
     EXPECT_EQ(tool.wait(milliseconds(1500)), 1); // at once, not after a read time-out or more
     EXPECT_EQ(tool.stderr_text(), "lorvrc: lost the connection on " + server.rfc2217() + "\n");
-}
-
-// A signal ends the run and closes the connection: the server takes the
-// next client at once.
-TEST(Ser2net, SignalClosesTheConnection) {
-    Ser2net server(DEVICE_PORT);
-    ASSERT_TRUE(server.start());
-    PtyDevice device;
-    device.link_as_port(DEVICE_PORT);
-    ToolProcess first(tool_under_test(), {"prog", server.rfc2217()});
-    ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    kill(first.pid(), SIGTERM);
-    EXPECT_EQ(first.wait(DEADLINE), 128 + SIGTERM);
-    ToolProcess next(tool_under_test(), {"-t", "prog", server.rfc2217()});
-    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Tprog\0"s);
-    device.send("O");
-    EXPECT_EQ(next.wait(DEADLINE), 0);
 }
 
 // A busy server turns us away in its own words; --wait waits it out.

@@ -13,7 +13,7 @@ using std::chrono::milliseconds;
 
 constexpr std::size_t GATHER_LIMIT = 4096;
 constexpr std::size_t READ_CHUNK = 4096;
-constexpr std::size_t INCOMING_LIMIT = 64 * 1024;
+constexpr std::size_t INCOMING_LIMIT = std::size_t{64} * 1024;
 constexpr milliseconds LINE_WAIT(1000); // the read and write wait of every device line
 constexpr milliseconds CLOSE_DRAIN(500);
 
