@@ -28,8 +28,10 @@ volatile std::sig_atomic_t made_count = 0;
 char our_text[16];
 std::size_t our_length = 0;
 
-// "LCK..<name>" for a resolved device path. Devices the kernel makes live
-// in /dev even when a test build looks for named ones elsewhere.
+} // namespace
+
+// Devices the kernel makes live in /dev even when a test build looks for
+// named ones elsewhere.
 std::string lock_name(const std::string& device) {
     std::string name = device;
     const std::string dev_dir = resolved_path(dev_root());
@@ -43,6 +45,8 @@ std::string lock_name(const std::string& device) {
     std::replace(name.begin(), name.end(), '/', '_');
     return "LCK.." + name;
 }
+
+namespace {
 
 // The live process a lock file's text names; 0 when it names none, or one
 // that is gone (a stale lock), or us.

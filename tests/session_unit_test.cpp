@@ -1,0 +1,239 @@
+// The session's pure functions, each against a table of cases: text for
+// the device (UTF-8 to Windows-1252, the device's character table), the
+// BASIC line a message names and where it starts, and the report's forms.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "device_text.h"
+#include "error_format.h"
+#include "file_paths.h"
+#include "line_index.h"
+
+using std::string_literals::operator""s;
+
+namespace {
+
+std::string times(const std::string& text, std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes += text;
+    }
+    return bytes;
+}
+
+// Text in, the Windows-1252 bytes out and the first character they cannot
+// hold, as the user is told it ("": none).
+const std::tuple<std::string, std::string, std::string> CP1252[] = {
+    {"10 PRINT", "10 PRINT", ""},
+    {"caf\u00E9 \u20AC", "caf\xE9 \x80", ""},
+    // The 27 characters Windows-1252 puts at 80 to 9F, and the ends of A0 to FF.
+    {"€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ\u00A0\u00FF",
+     "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x92\x93\x94\x95\x96\x97\x98\x99"
+     "\x9A\x9B\x9C\x9E\x9F\xA0\xFF",
+     ""},
+    // One blank a character, the first named.
+    {"a\u4E2D\u0100\U0001D11E", "a   ", "U+4E2D"},
+    {"\U0001D11E\u00E9", " \xE9", "U+1D11E"},
+    // Valid UTF-8 at the edges of each sequence length and the surrogates.
+    {"\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF"
+     "\xBF",
+     std::string(8, ' '), "U+0080"},
+    // Not UTF-8, so already Windows-1252: byte for byte.
+    {"caf\xE9 \x80\x83", "caf\xE9 \x80\x83", ""},
+    {"\xC3\xA9\xE9", "\xC3\xA9\xE9", ""},          // valid, then not
+    {"\xC0\xAF", "\xC0\xAF", ""},                  // overlong, 2 bytes
+    {"\xE0\x80\xAF", "\xE0\x80\xAF", ""},          // overlong, 3 bytes
+    {"\xF0\x80\x80\xAF", "\xF0\x80\x80\xAF", ""},  // overlong, 4 bytes
+    {"\xED\xA0\x80", "\xED\xA0\x80", ""},          // a surrogate
+    {"\xED\xBF\xBF", "\xED\xBF\xBF", ""},          // the last surrogate
+    {"\xF4\x90\x80\x80", "\xF4\x90\x80\x80", ""},  // past U+10FFFF
+    {"\xF5\x80\x80\x80", "\xF5\x80\x80\x80", ""},  // no such lead byte
+    {"\xC3\xA9\xC3", "\xC3\xA9\xC3", ""},          // cut short
+    {"\xE2\x82\xAC\x80", "\xE2\x82\xAC\x80", ""}}; // a continuation alone
+
+TEST(Windows1252, ConvertsUtf8AndMeasuresAsItConverts) {
+    for (const auto& [text, bytes, unheld] : CP1252) {
+        const Cp1252Text converted = utf8_to_cp1252(text);
+        EXPECT_EQ(converted.bytes, bytes) << text;
+        EXPECT_EQ(converted.first_unheld == 0 ? "" : code_point_name(converted.first_unheld),
+                  unheld)
+            << text;
+        Cp1252Length length;
+        for (const char byte : text) {
+            length.add(static_cast<unsigned char>(byte));
+        }
+        EXPECT_EQ(length.length(), bytes.size()) << text;
+    }
+}
+
+// The device's character table as docs/protocol.md states it, in its rules
+// and its example, not copied from the code.
+TEST(DeviceText, PassesTheCharacterTable) {
+    for (int byte = 0; byte < 256; ++byte) {
+        // One byte of 80 or above alone is no UTF-8: it meets the table as it is.
+        const auto code =
+            static_cast<unsigned char>(device_text(std::string(1, char(byte))).codes()[0]);
+        EXPECT_NE(code, 0) << byte;
+        if (byte < 0x20) {
+            EXPECT_EQ(code, byte == '\t' || byte == '\r' ? byte : 0x20) << byte;
+        } else if (byte < 0x7F) {
+            EXPECT_EQ(code, byte == '|' ? 0xCD : byte) << byte;
+        }
+    }
+    const std::pair<const char*, const char*> known[] = {
+        {"10 PRINT \"caf\u00E9 \u20AC\"", "10 PRINT \"caf\x91 \xE7\""}, // the documented example
+        {"\x7F\x80\x81\x83\x9F", "\x20\xE7\x20\xCC\x20"},
+        {"\xA0\xA6\xC0\xE9\xFF", "\x20\x7C\x85\x91\xD8"}};
+    for (const auto& [text, codes] : known) {
+        EXPECT_EQ(device_text(text).codes(), codes) << text;
+    }
+}
+
+// The device takes 300 bytes, counted after the conversion: 300 é (600
+// bytes typed) fit, 301 € do not and leave nothing to send.
+TEST(DeviceText, FitsByItsLengthInWindows1252) {
+    const DeviceText fits = device_text(times("\u00E9", 300));
+    EXPECT_EQ(std::tuple(fits.length(), fits.fits(), fits.codes()),
+              std::tuple(300U, true, std::string(300, '\x91')));
+    const DeviceText too_long = device_text(times("\u20AC", 301));
+    EXPECT_EQ(std::tuple(too_long.length(), too_long.fits(), too_long.codes()),
+              std::tuple(301U, false, ""s));
+}
+
+TEST(LineIndex, FindsTheBasicLineAMessageNames) {
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        {"Syntax error in line 30", "30"},
+        {"GOSUB in LINE 20 from line 30", "20"},
+        {"in Line \t 7, then", "7"},
+        {"line5", "5"},
+        {"(line 040)", "040"},
+        {"line x, line 9", "9"},
+        {"Baseline 30 lines 10", std::nullopt},
+        {"Out of memory", std::nullopt},
+        {"line", std::nullopt},
+        {"lin 3", std::nullopt}};
+    for (const auto& [message, digits] : rows) {
+        EXPECT_EQ(basic_line_named(message), digits) << message;
+    }
+}
+
+// A line is where a BASIC line starts when it begins, after blanks, with
+// at most 19 digits; "040" is not "40".
+TEST(LineIndex, KeepsWhereEachNumberedLineStarts) {
+    NumberedLines lines;
+    const char* const file[] = {"10 REM",
+                                "20 GOTO 30",
+                                "\t30 PRINT",
+                                "",
+                                "040 X",
+                                "  7",
+                                "5a",
+                                "x 60",
+                                "1234567890123456789 Y",
+                                "12345678901234567890 Z"};
+    for (std::uint64_t number = 1; const char* text : file) {
+        lines.add(text, number++);
+    }
+    const std::pair<std::string, std::optional<std::uint64_t>> rows[] = {
+        {"10", 1},
+        {"20", 2},
+        {"30", 3},
+        {"40", std::nullopt},
+        {"040", 5},
+        {"7", 6},
+        {"5", 7},
+        {"60", std::nullopt},
+        {"99", std::nullopt},
+        {"1234567890123456789", 9},
+        {"12345678901234567890", std::nullopt}};
+    for (const auto& [digits, line] : rows) {
+        EXPECT_EQ(lines.find(digits), line) << digits;
+    }
+    for (std::size_t i = 0; i <= NUMBERED_LINES_MAX; ++i) {
+        lines.add("1", i + 11);
+    }
+    EXPECT_EQ(lines.size(), NUMBERED_LINES_MAX);
+}
+
+// The file the report is about first, then the others, newest first; else
+// that file without a line (its name when it was refused).
+TEST(LineIndex, PlacesAReportInTheFilesServed) {
+    ServedLines served;
+    const std::pair<const char*, std::vector<const char*>> files[] = {
+        {"a.bas", {"10 A", "20 B", "30 C"}}, {"sub/b.inc", {"", "30 D"}}};
+    for (const auto& [path, text] : files) {
+        NumberedLines lines;
+        for (std::uint64_t number = 1; const char* line : text) {
+            lines.add(line, number++);
+        }
+        served.remember(path, std::move(lines));
+    }
+    const ServedFile sent = {"b.inc", "sub/b.inc"}, refused = {"x.bas", ""};
+    const std::tuple<std::string, ServedFile, std::string, std::optional<std::uint64_t>> rows[] = {
+        {"line 30", sent, "sub/b.inc", 2},
+        {"line 20", sent, "a.bas", 2},
+        {"line 3", sent, "sub/b.inc", std::nullopt},
+        {"no line", refused, "x.bas", std::nullopt},
+        {"line 10", refused, "a.bas", 1}};
+    for (const auto& [message, current, path, line] : rows) {
+        const ErrorPlace place = served.place_of(message, current);
+        EXPECT_EQ(std::pair(place.path, place.line), std::pair(path, line)) << message;
+    }
+}
+
+TEST(ErrorFormat, NamesPathsAndLinesAsEditorsRead) {
+    EXPECT_EQ(error_format_named("plain"), ErrorFormat::plain);
+    EXPECT_EQ(error_format_named("gnu"), ErrorFormat::gnu);
+    EXPECT_EQ(error_format_named("github"), ErrorFormat::github);
+    for (const char* other : {"", "GNU", "gnu ", "xml"}) {
+        EXPECT_EQ(error_format_named(other), std::nullopt) << other;
+    }
+    const std::tuple<std::string, std::optional<std::string>, std::string> paths[] = {
+        {"a.bas", "/home/u", "a.bas"},
+        {"sub/./b.inc", "/home/u/", "sub/b.inc"},
+        {"/home/u/x/../a.bas", "/home/u", "a.bas"},
+        {"../up.bas", "/home/u", "/home/up.bas"},
+        {"/home/user/a.bas", "/home/u", "/home/user/a.bas"},
+        {"/proc/self/cwd/a.bas", "/home/u", "/proc/self/cwd/a.bas"},
+        {"a/../../b.bas", std::nullopt, "a/../../b.bas"},
+        {"", "/home/u", ""}};
+    for (const auto& [path, directory, shown] : paths) {
+        EXPECT_EQ(path_for_editors(path, directory), shown) << path;
+    }
+    const std::tuple<ErrorFormat, std::string, std::optional<std::uint64_t>, std::string,
+                     std::string>
+        lines[] = {{ErrorFormat::gnu, "a.bas", 30, "m", "a.bas:30: error: m\n"},
+                   {ErrorFormat::gnu, "a.bas", std::nullopt, "m,%", "a.bas: error: m,%\n"},
+                   {ErrorFormat::gnu, "", 3, "m", "lorvrc: error: m\n"},
+                   {ErrorFormat::github, "a,b:c%.bas", 1, "50%\r\nx:y,z",
+                    "::error file=a%2Cb%3Ac%25.bas,line=1::50%25%0D%0Ax:y,z\n"},
+                   {ErrorFormat::github, "p.bas", std::nullopt, "m", "::error file=p.bas::m\n"},
+                   {ErrorFormat::github, "", 3, "m", "::error::m\n"}};
+    for (const auto& [format, path, line, message, printed] : lines) {
+        EXPECT_EQ(error_line(format, path, line, message), printed);
+    }
+}
+
+TEST(FilePaths, SplitJoinAndMakeAbsolute) {
+    const std::tuple<std::string, std::string, std::string> splits[] = {{"/x", "/", "x"},
+                                                                        {"/a/b", "/a", "b"},
+                                                                        {"a/b/c", "a/b", "c"},
+                                                                        {"c", "", "c"},
+                                                                        {"a/", "a", ""}};
+    for (const auto& [path, directory, base] : splits) {
+        const PathParts parts = split_path(path);
+        EXPECT_EQ(std::pair(parts.directory, parts.base), std::pair(directory, base)) << path;
+    }
+    const std::tuple<std::string, std::string, std::string> joins[] = {
+        {"", "n", "n"}, {"/d", "n", "/d/n"}, {"/d/", "n", "/d/n"}, {"/", "n", "/n"}};
+    for (const auto& [directory, name, path] : joins) {
+        EXPECT_EQ(joined_path(directory, name), path) << directory;
+    }
+    const std::string here = std::filesystem::current_path();
+    EXPECT_EQ(absolute_path("/abs/p"), "/abs/p");
+    EXPECT_EQ(absolute_path("r/p"), here + "/r/p");
+    EXPECT_EQ(absolute_path(""), here);
+}
+
+} // namespace
