@@ -4,6 +4,8 @@
 #include <fstream>
 #include <stdlib.h>
 
+#include "timing.h"
+
 namespace testing_support {
 
 std::string tool_under_test() { return LORVRC_UNDER_TEST; }
@@ -31,7 +33,7 @@ DeviceSession::DeviceSession(const std::vector<std::string>& args, int port,
                              const std::string& directory) {
     device.link_as_port(port);
     tool = std::make_unique<ToolProcess>(tool_under_test(), args, directory);
-    start_sequence = device.receive_through_zero(milliseconds(3000));
+    start_sequence = device.receive_through_zero(DEADLINE);
 }
 
 } // namespace testing_support
