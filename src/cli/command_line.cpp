@@ -101,8 +101,7 @@ const Option OPTIONS[] = {
     {nullptr, "--error-format", Takes::value, "FORMAT",
      "error report as plain (the default), gnu or github",
      [](CommandLine& line, const std::string& value) { return set_error_format(line, value); }},
-    {"-I", nullptr, Takes::value, "DIR",
-     "look in DIR too for the files asked for (repeatable)",
+    {"-I", nullptr, Takes::value, "DIR", "look in DIR too for the files asked for (repeatable)",
      [](CommandLine& line, const std::string& directory) -> std::optional<Failure> {
          if (!directory.empty()) {
              line.serving.search_dirs.push_back(directory);

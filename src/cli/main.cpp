@@ -7,16 +7,27 @@
 // exit status. A signal gives the port back too, then ends us by itself.
 //
 // Folders: cli/ (this) alone knows both ports and sessions; session/
-// serves the device; port/ chooses, locks, opens and lists ports, and the
-// two never include each other; both may use serial/ (the serial module,
-// which uses nothing of ours) and output/ (writers, Failure). CMake builds
-// one library per folder that exports only its own headers.
+// serves the device over a DeviceLine (line/: bytes in, bytes out) and
+// never knows what carries it; port/ chooses, locks, opens and lists ports
+// and hands out the line; the two never include each other. Below them:
+// serial/ (the serial module, which uses nothing of ours), line/ and
+// output/ (writers, Failure). CMake builds one library per folder that
+// exports only its own headers.
 //
-// Failure rule: an operation that can stop the run returns a Failure
-// (alone, or in a Result<T> with its value) and prints nothing; cli/ prints
-// it once and exits 1. Warnings that let the run go on are printed where
-// they arise. Only LinkLost, the line lost or the device silent past
-// --timeout, is thrown; run() catches it. Nothing below main ends the process.
+// Failure rule, every channel there is:
+//   - an operation that can stop the run returns a Failure (in a
+//     Result<T>, Result<void> when it makes no value) and prints nothing;
+//     both are [[nodiscard]]. cli/ prints it once, "lorvrc: " first, and
+//     exits 1. A Failure that --wait could end says what waiting would
+//     bring (`awaited`);
+//   - the serial module returns negative SERIAL_* codes with errno kept;
+//     port/ turns them into Failures, line/ into the DeviceLine's marks
+//     (LINE_NOTHING_YET, which is no error, and LINE_LOST);
+//   - inside the session, the line lost, a device silent or taking nothing
+//     past --timeout, is thrown as LinkLost, which carries its Failure; the
+//     run catches it and prints it as any other;
+//   - warnings that let the run go on are printed where they arise.
+// Nothing below main ends the process.
 //
 // Test seams: any device path may be a port, port numbers name
 // "<prefix>N", and port/host_paths gives /dev, /sys and the lock
@@ -30,7 +41,7 @@
 #include "command_line.h"
 #include "port_list.h"
 #include "run.h"
-#include "signal_ending.h"
+#include "run_port.h"
 
 namespace {
 
@@ -51,7 +62,8 @@ bool fill_standard_descriptors() {
 // For --help, --version and --list, whose output is the point of the
 // call, a closed standard output fails as a write to it would.
 int wrote(bool written, const char* what) {
-    return written ? 0 : failed(std::string("cannot write ") + what + ": " + std::strerror(errno));
+    return written ? 0
+                   : failed({std::string("cannot write ") + what + ": " + std::strerror(errno)});
 }
 
 const char* output_of(Action action) {

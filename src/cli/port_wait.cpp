@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "signal_ending.h"
+#include "run_port.h"
 #include "user_output.h"
 
 namespace {
@@ -16,21 +16,21 @@ constexpr std::chrono::milliseconds POLL_INTERVAL(250);
 
 } // namespace
 
-std::optional<Failure> take_port_waiting(const PortChoice& port, const std::string& program_name,
-                                         const BoardLines& lines, std::optional<int> wait_seconds) {
+Result<std::unique_ptr<DeviceLine>> take_port_waiting(const PortChoice& port,
+                                                      const std::string& program_name,
+                                                      const BoardLines& lines,
+                                                      std::optional<int> wait_seconds) {
     const auto deadline = Clock::now() + std::chrono::seconds(wait_seconds.value_or(0));
     std::string told;
     for (;;) {
-        std::optional<Refusal> refusal = take_port_for_run(port, program_name, lines);
-        if (!refusal) {
-            return std::nullopt;
-        }
+        Result<std::unique_ptr<DeviceLine>> line = take_port_for_run(port, program_name, lines);
         const auto left = deadline - Clock::now();
-        if (!wait_seconds || refusal->awaited.empty() || left <= Clock::duration::zero()) {
-            return refusal->failure;
+        if (line || !wait_seconds || line.failure().awaited.empty() ||
+            left <= Clock::duration::zero()) {
+            return line;
         }
-        if (refusal->awaited != told) {
-            told = refusal->awaited;
+        if (line.failure().awaited != told) {
+            told = line.failure().awaited;
             tell_user("waiting for " + port.path + " " + told);
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(POLL_INTERVAL, left));

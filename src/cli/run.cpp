@@ -5,12 +5,31 @@
 #include "device_link.h"
 #include "port_choice.h"
 #include "port_wait.h"
+#include "run_port.h"
 #include "session.h"
-#include "signal_ending.h"
 #include "user_output.h"
 
-int failed(const std::string& message) {
-    tell_user(message);
+namespace {
+
+// Serves the device on the taken line; the device's last word, or the
+// failure that ended the session early, gives the status.
+int serve(DeviceLine& line, const CommandLine& command_line, const DeviceText& name,
+          const PortChoice& port) {
+    // The notice is for someone watching a terminal, never for a log.
+    const Patience patience{port.path, command_line.timeout_seconds, isatty(STDERR_FILENO) == 1};
+    const SessionSettings settings{
+        command_line.serving, command_line.error_format.value_or(ErrorFormat::plain), patience};
+    try {
+        return serve_device(line, command_line.start_byte, name, settings);
+    } catch (const LinkLost& lost) {
+        return failed(lost.failure());
+    }
+}
+
+} // namespace
+
+int failed(const Failure& failure) {
+    tell_user(failure.message);
     return 1;
 }
 
@@ -23,27 +42,14 @@ int run(const CommandLine& command_line) {
     if (!port) {
         return failed(port.failure());
     }
-    if (const std::optional<Failure> failure = take_port_waiting(
-            *port, command_line.program_name, command_line.board, command_line.wait_seconds)) {
-        return failed(failure->message);
+    Result<std::unique_ptr<DeviceLine>> line = take_port_waiting(
+        *port, command_line.program_name, command_line.board, command_line.wait_seconds);
+    if (!line) {
+        return failed(line.failure());
     }
-    // The notice is for someone watching a terminal, never for a log.
-    const Patience patience{port->path, command_line.timeout_seconds, isatty(STDERR_FILENO) == 1};
-    if (const std::optional<Failure> failure = wait_for_boot(*port, command_line.board)) {
-        release_port_for_run(*port);
-        return failed(failure->message);
-    }
-    int status = 1;
-    try {
-        const SessionSettings settings{
-            command_line.serving, command_line.error_format.value_or(ErrorFormat::plain), patience};
-        status = serve_device(port->slot, command_line.start_byte, *name, settings);
-    } catch (const LinkLost& lost) {
-        tell_user(lost.cause() == LinkLost::Cause::no_answer
-                      ? "no answer from the device on " + port->path + " for " +
-                            std::to_string(command_line.timeout_seconds) + " s"
-                      : "lost the connection on " + port->path);
-    }
+    const Result<void> booted = wait_for_boot(**line, *port, command_line.board);
+    const int status =
+        booted ? serve(**line, command_line, *name, *port) : failed(booted.failure());
     release_port_for_run(*port);
     return status;
 }

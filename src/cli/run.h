@@ -2,12 +2,11 @@
 // the session.
 #pragma once
 
-#include <string>
-
 #include "command_line.h"
+#include "failure.h"
 
 // Prints the failure as one "lorvrc: " line and returns the exit status 1.
-int failed(const std::string& message);
+int failed(const Failure& failure);
 
 // Makes the program name ready for the device, chooses the port, takes it,
 // serves the device and gives the port back. Returns the exit status: 0

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+
+#include "failure.h"
 
 // Nothing arrived, or no room came, within the line's wait: not an error.
 constexpr long LINE_NOTHING_YET = -1;
@@ -40,3 +43,9 @@ class DeviceLine {
     // is lost.
     virtual bool discard_input() = 0;
 };
+
+// The one wording of a line that went away, wherever it is noticed;
+// `port_name` names the port as messages do.
+inline Failure line_lost(const std::string& port_name) {
+    return {"lost the connection on " + port_name};
+}

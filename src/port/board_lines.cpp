@@ -21,7 +21,7 @@ std::string ignored_options(const BoardLines& lines) {
 
 } // namespace
 
-std::optional<Failure> set_board_lines(const PortChoice& port, const BoardLines& lines) {
+Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines) {
     if (lines.keep_at_close && serial_keep_lines_at_close(port.slot) != SERIAL_OK) {
         return Failure{"cannot clear HUPCL on " + port.path + ": " + std::strerror(errno)};
     }
@@ -38,16 +38,16 @@ std::optional<Failure> set_board_lines(const PortChoice& port, const BoardLines&
         tell_user(port.path + " has no modem control lines; " + ignored_options(lines));
         break;
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<Failure> wait_for_boot(const PortChoice& port, const BoardLines& lines) {
+Result<void> wait_for_boot(DeviceLine& line, const PortChoice& port, const BoardLines& lines) {
     if (lines.boot_wait_ms <= 0) {
-        return std::nullopt;
+        return {};
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(lines.boot_wait_ms));
-    if (serial_discard_input(port.slot) != SERIAL_OK) {
-        return Failure{"lost the connection on " + port.path};
+    if (!line.discard_input()) {
+        return line_lost(port.path);
     }
-    return std::nullopt;
+    return {};
 }

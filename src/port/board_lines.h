@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "device_line.h"
 #include "failure.h"
 #include "port_choice.h"
 
@@ -20,10 +21,10 @@ struct BoardLines {
 // the options it ignores, and the run goes on. Fails on any other refusal,
 // naming the port and the reason; the lines already set then stay so, and
 // the caller releases the port.
-std::optional<Failure> set_board_lines(const PortChoice& port, const BoardLines& lines);
+Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines);
 
 // Waits boot_wait_ms, then discards everything the device sent since the
 // open, so a boot banner is never read as commands. Does nothing for 0.
-// Fails, naming the port, when the line can no longer be flushed (it has
+// Fails with line_lost() when the line can no longer be flushed (it has
 // hung up).
-std::optional<Failure> wait_for_boot(const PortChoice& port, const BoardLines& lines);
+Result<void> wait_for_boot(DeviceLine& line, const PortChoice& port, const BoardLines& lines);

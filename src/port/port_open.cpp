@@ -8,6 +8,7 @@
 #include "own_terminal.h"
 #include "port_lock.h"
 #include "serial.h"
+#include "serial_line.h"
 
 namespace {
 
@@ -18,14 +19,13 @@ constexpr std::uint8_t READ_TIMEOUT_TENTHS = 10;
 
 // A lock directory anyone may write can hold anything at the lock name:
 // what we cannot read is no holder we could see leave, so it is not waited on.
-Refusal held_by_lock(const std::string& shown, const LockHolder& holder) {
+Failure held_by_lock(const std::string& shown, const LockHolder& holder) {
     if (!holder.readable) {
-        return {{shown + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"},
-                ""};
+        return {shown + " is in use: " + holder.lock_file + " is not a lock file lorvrc can read"};
     }
     const std::string detail = " (process " + std::to_string(holder.pid) + " holds the lock file " +
                                holder.lock_file + ")";
-    return {in_use(shown, detail), "to be free" + detail};
+    return {in_use(shown, detail).message, "to be free" + detail};
 }
 
 Failure own_terminal(const PortChoice& port) {
@@ -48,12 +48,12 @@ int open_unless_own_terminal(const PortChoice& port, bool& own) {
 
 } // namespace
 
-std::optional<Refusal> take_port(const PortChoice& port, const std::string& program_name,
-                                 const BoardLines& lines) {
+Result<std::unique_ptr<DeviceLine>>
+take_port(const PortChoice& port, const std::string& program_name, const BoardLines& lines) {
     // Before any lock file, flock or setting: our own terminal stays as it was.
     struct stat named {};
     if (stat(port.path.c_str(), &named) == 0 && is_own_terminal(named)) {
-        return Refusal{own_terminal(port), ""};
+        return own_terminal(port);
     }
     const LockHolder holder = lock_port(port.path);
     if (holder.holds()) {
@@ -65,23 +65,23 @@ std::optional<Refusal> take_port(const PortChoice& port, const std::string& prog
                                        : serial_open_descriptor(port.slot, fd, 8, PARITY_NONE, 1,
                                                                 BAUD, READ_TIMEOUT_TENTHS);
     if (result == SERIAL_OK) {
-        std::optional<Failure> failure = set_board_lines(port, lines);
-        if (failure) {
+        const Result<void> set = set_board_lines(port, lines);
+        if (!set) {
             release_port(port);
-            return Refusal{*failure, ""};
+            return set.failure();
         }
-        return std::nullopt;
+        return std::unique_ptr<DeviceLine>(std::make_unique<SerialLine>(port.slot));
     }
     const int error = errno;
     unlock_port();
     if (own) {
-        return Refusal{own_terminal(port), ""};
+        return own_terminal(port);
     }
     // EWOULDBLOCK: another program's flock; EBUSY: its TIOCEXCL.
     const bool held = error == EWOULDBLOCK || error == EBUSY;
-    return Refusal{open_failure(port, error, program_name), held              ? "to be free"
-                                                            : error == ENOENT ? "to appear"
-                                                                              : ""};
+    Failure failure = open_failure(port, error, program_name);
+    failure.awaited = held ? "to be free" : error == ENOENT ? "to appear" : "";
+    return failure;
 }
 
 void release_port(const PortChoice& port) {

@@ -2,21 +2,13 @@
 // port we cannot have.
 #pragma once
 
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "board_lines.h"
+#include "device_line.h"
 #include "failure.h"
 #include "port_choice.h"
-
-// Why the port could not be taken. `awaited` says what waiting could bring
-// ("to appear" for a device file that is not there, "to be free" and who
-// holds it for a port another program holds), empty when waiting cannot
-// help.
-struct Refusal {
-    Failure failure;
-    std::string awaited;
-};
 
 // Takes the port: refuses our own terminal (see is_own_terminal; looked at
 // by path before anything is done and by descriptor once opened, nothing
@@ -26,9 +18,12 @@ struct Refusal {
 // sets its modem lines (set_board_lines). Fails with a message that names
 // the port as port.shown, the reason and, where there is one, the fix (see
 // open_failure; program_name goes into its example); nothing is then held
-// and no lock file of ours is left.
-std::optional<Refusal> take_port(const PortChoice& port, const std::string& program_name,
-                                 const BoardLines& lines);
+// and no lock file of ours is left. The failure's `awaited` says what
+// waiting could bring: "to appear" for a device file that is not there,
+// "to be free" and who holds it for a port another program holds.
+// Returns the line to the device, to be used until release_port.
+Result<std::unique_ptr<DeviceLine>>
+take_port(const PortChoice& port, const std::string& program_name, const BoardLines& lines);
 
 // Gives the port back: TIOCEXCL cleared and the line closed (by the serial
 // module), our lock files removed. Safe in a signal handler, so that a run

@@ -1,47 +1,48 @@
-// Talking with the device: bytes in and out, and the one failure that
-// travels as an exception, the line lost in the middle of the session.
+// Talking with the device: bytes in and out over its line, and the one
+// failure that travels as an exception, the line lost in the middle of the
+// session.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
+#include "device_line.h"
 #include "device_text.h"
+#include "failure.h"
 
-// Thrown by every reader and sender when the port reports a failure that
-// will not go away (the line hung up, a read or write failed, the port is
-// not open): a blocking line that refused a byte refuses the next one too.
-// Also thrown, as `no_answer`, by a reader whose device stayed silent past
-// the patience's time-out.
+// Thrown by every reader and sender when the session cannot go on with the
+// device: the line reported LINE_LOST (it hung up, a read or write failed;
+// a line that refused once refuses again), the device stayed silent past
+// the patience's time-out, or it took no byte for that long. Carries the
+// failure in words, naming the port as the patience does.
 class LinkLost : public std::runtime_error {
   public:
-    enum class Cause { lost, no_answer };
-    explicit LinkLost(Cause cause = Cause::lost)
-        : std::runtime_error(cause == Cause::lost ? "lost the connection" : "no answer"),
-          cause_(cause) {}
-    Cause cause() const { return cause_; }
+    explicit LinkLost(Failure failure)
+        : std::runtime_error(failure.message), failure_(std::move(failure)) {}
+    const Failure& failure() const { return failure_; }
 
   private:
-    Cause cause_;
+    Failure failure_;
 };
 
-// How long a reader waits for a silent device, and what it says meanwhile.
+// How long the session bears a device that neither speaks nor takes
+// bytes, and what it says meanwhile.
 struct Patience {
     std::string port_name;   // the port as messages name it
-    int timeout_seconds = 0; // silence that ends the run; 0: none, wait as long as it takes
+    int timeout_seconds = 0; // silence, or no byte taken, that ends the run; 0: wait for ever
     bool notice = false;     // say once when the device is still silent 3 s after the start
 };
 
-// Sets the patience of every later reader, and forgets any byte heard: the
-// notice's 3 s count from the first read after this.
+// Sets the patience of every later reader and sender, and forgets any byte
+// heard: the notice's 3 s count from the first read after this.
 void set_patience(const Patience& patience);
 
-// Returns the next byte from the device (0 to 255), waiting through read
-// time-outs (one a second) as the patience allows; the silence counts from
-// this call. Throws LinkLost on any other failure, and with Cause::no_answer
-// when the device has sent nothing for the time-out (seen within the read
-// time-out after it).
-int next_byte(int port);
+// Returns the next byte from the device (0 to 255), waiting through the
+// line's read waits as the patience allows; the silence counts from this
+// call. Throws LinkLost when the line is lost, and when the device has sent
+// nothing for the time-out (seen within a read wait after it).
+int next_byte(DeviceLine& line);
 
 // A string from the device: at most the first `keep` bytes of it, and how
 // many bytes after those were read and dropped.
@@ -53,15 +54,19 @@ struct DeviceString {
 // Reads the device's next string up to and including its 0 byte (which is
 // not stored). Bytes past `keep` are read and counted but not stored, so
 // memory stays bounded whatever the device sends. Throws LinkLost.
-DeviceString receive_string(int port, std::size_t keep);
+DeviceString receive_string(DeviceLine& line, std::size_t keep);
 
-// Sends one byte. Throws LinkLost when it cannot be written.
-void send_byte(int port, unsigned char byte);
+// Sends bytes as they are, all of them, waiting for room as the patience
+// allows: a device that takes no byte for the time-out ends the session.
+// Throws LinkLost; the bytes before the failure may have gone out.
+void send_bytes(DeviceLine& line, const std::string& bytes);
 
-// Sends a text that fits (text.fits()) followed by `line_end` (LINE_END_*).
-// Throws LinkLost when a byte cannot be written; the bytes before it have
-// gone out.
-void send_text(int port, const DeviceText& text, std::int32_t line_end);
+// Sends one byte. Throws LinkLost.
+void send_byte(DeviceLine& line, unsigned char byte);
+
+// Sends a text that fits (text.fits()) in device codes, then a CR when
+// `with_cr`, as one piece. Throws LinkLost.
+void send_text(DeviceLine& line, const DeviceText& text, bool with_cr);
 
 // Sends the start byte, the program name and a 0 byte. Throws LinkLost.
-void send_start_sequence(int port, char start_byte, const DeviceText& program_name);
+void send_start_sequence(DeviceLine& line, char start_byte, const DeviceText& program_name);

@@ -43,7 +43,7 @@ struct ReplyCount {
 
 // Sends one line in device codes with its CR, or warns why it is left out
 // or changed. Returns the bytes sent: 0 when it was left out.
-std::uint64_t send_line(int port, const std::string& file_name, const SourceLine& line) {
+std::uint64_t send_line(DeviceLine& device, const std::string& file_name, const SourceLine& line) {
     const std::string where = file_name + ": line " + std::to_string(line.number);
     if (line.cp1252_length > SERIAL_TEXT_MAX) {
         tell_user(where + " is " + std::to_string(line.cp1252_length) +
@@ -53,7 +53,7 @@ std::uint64_t send_line(int port, const std::string& file_name, const SourceLine
     }
     // Measured at most SERIAL_TEXT_MAX, the line was short enough to keep whole.
     const DeviceText text = device_text(line.text);
-    send_text(port, text, LINE_END_CR);
+    send_text(device, text, true);
     warn_if_unheld(where, text);
     return text.codes().size() + 1;
 }
@@ -62,16 +62,16 @@ std::uint64_t send_line(int port, const std::string& file_name, const SourceLine
 // ends the reply after the last whole line, with a warning; a file that
 // changed while it was sent is sent as far as it goes, with a warning.
 // `numbered` gets the file's numbered lines.
-ReplyCount send_file(int port, const FoundFile& file, NumberedLines& numbered) {
-    send_byte(port, 'O');
+ReplyCount send_file(DeviceLine& device, const FoundFile& file, NumberedLines& numbered) {
+    send_byte(device, 'O');
     SourceLineReader lines(file.fd(), LINE_KEEP);
     SourceLine line;
     ReplyCount count;
     while (lines.next(line)) {
         numbered.add(line.text, line.number);
-        count.add(line, send_line(port, file.path(), line));
+        count.add(line, send_line(device, file.path(), line));
     }
-    send_byte(port, 0);
+    send_byte(device, 0);
     if (lines.error() != 0) {
         tell_user(file.path() + ": read error after line " + std::to_string(lines.lines_read()) +
                   ": " + std::strerror(lines.error()) + "; the rest was not sent");
@@ -87,16 +87,16 @@ std::string counted(std::uint64_t count, const char* what) {
 
 } // namespace
 
-void serve_file_request(int port, int command, const FileServing& serving, ServedFile& current,
-                        ServedLines& served) {
+void serve_file_request(DeviceLine& line, int command, const FileServing& serving,
+                        ServedFile& current, ServedLines& served) {
     // A name longer than a path can be never opens: cut, and with its
     // extension, it is still too long and is refused like a missing file.
     // Keeping more of it would only let a confused device grow us.
-    const DeviceString name = receive_string(port, PATH_MAX);
+    const DeviceString name = receive_string(line, PATH_MAX);
     current = {name.bytes + extension_for(command), ""};
     const Lookup found = look_up_file(current.name, serving.search_dirs);
     if (!found.file.is_open()) {
-        send_byte(port, 'E');
+        send_byte(line, 'E');
         if (found.ambiguous || serving.verbose) {
             tell_user(current.name + ": " + found.why);
         }
@@ -104,7 +104,7 @@ void serve_file_request(int port, int command, const FileServing& serving, Serve
     }
     current.path = found.file.path();
     NumberedLines numbered;
-    const ReplyCount count = send_file(port, found.file, numbered);
+    const ReplyCount count = send_file(line, found.file, numbered);
     served.remember(current.path, std::move(numbered));
     if (serving.verbose) {
         tell_user(current.name + ": sent " + counted(count.lines, "line") + " (" +

@@ -1,6 +1,7 @@
 // The device asks for its source files by name; these answer it.
 #pragma once
 
+#include "device_line.h"
 #include "file_serving.h"
 #include "line_index.h"
 #include "served_file.h"
@@ -20,5 +21,5 @@
 // refusal is told either way. Throws LinkLost when the line fails while
 // the name is read or the reply sent.
 // A file that was sent is remembered in `served` with its numbered lines.
-void serve_file_request(int port, int command, const FileServing& serving, ServedFile& current,
-                        ServedLines& served);
+void serve_file_request(DeviceLine& line, int command, const FileServing& serving,
+                        ServedFile& current, ServedLines& served);

@@ -25,7 +25,7 @@ std::string reported_file(const std::string& directory, const ServedFile& curren
 
 } // namespace
 
-void print_error_report(int port, const ServedFile& current, const ServedLines& served,
+void print_error_report(DeviceLine& line, const ServedFile& current, const ServedLines& served,
                         ErrorFormat format) {
     // Editors and scripts look for the report at the start of a line.
     end_open_stderr_line();
@@ -34,7 +34,7 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
         write_to_stderr("Error " + reported_file(directory.value_or(UNKNOWN_DIRECTORY), current) +
                         " ");
     }
-    const DeviceString payload = receive_string(port, REPORT_KEEP);
+    const DeviceString payload = receive_string(line, REPORT_KEEP);
     const std::size_t comma = payload.bytes.find(',');
     const std::size_t start = comma == std::string::npos ? 0 : comma + 1;
     const std::string message = payload.bytes.substr(start);
@@ -49,8 +49,8 @@ void print_error_report(int port, const ServedFile& current, const ServedLines& 
         error_line(format, path_for_editors(place.path, directory), place.line, message + cut));
 }
 
-void print_trace_text(int port) {
-    for (int byte = next_byte(port); byte != 0; byte = next_byte(port)) {
+void print_trace_text(DeviceLine& line) {
+    for (int byte = next_byte(line); byte != 0; byte = next_byte(line)) {
         const char c = static_cast<char>(byte);
         write_to_stderr(&c, 1);
     }

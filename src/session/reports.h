@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "device_line.h"
 #include "error_format.h"
 #include "line_index.h"
 #include "served_file.h"
@@ -19,9 +20,9 @@
 // a directory that cannot be fetched. Of the payload 64 KiB are kept; the
 // rest is read and counted, and " [N more bytes cut]" ends the line.
 // Nothing after the payload's 0 byte is read. Throws LinkLost.
-void print_error_report(int port, const ServedFile& current, const ServedLines& served,
+void print_error_report(DeviceLine& line, const ServedFile& current, const ServedLines& served,
                         ErrorFormat format);
 
 // Copies trace text to standard error byte by byte as it arrives, up to
 // its 0 byte; adds nothing. Throws LinkLost.
-void print_trace_text(int port);
+void print_trace_text(DeviceLine& line);

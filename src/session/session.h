@@ -19,5 +19,5 @@ struct SessionSettings {
 // error report. Throws LinkLost when the line fails or the device stays
 // silent past the time-out; the port stays open for the caller to release
 // either way.
-int serve_device(int port, char start_byte, const DeviceText& program_name,
+int serve_device(DeviceLine& line, char start_byte, const DeviceText& program_name,
                  const SessionSettings& settings);

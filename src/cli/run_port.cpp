@@ -1,4 +1,4 @@
-#include "signal_ending.h"
+#include "run_port.h"
 
 #include <csignal>
 
@@ -60,14 +60,15 @@ void install_signal_endings() {
     }
 }
 
-std::optional<Refusal> take_port_for_run(const PortChoice& port, const std::string& program_name,
-                                         const BoardLines& lines) {
+Result<std::unique_ptr<DeviceLine>> take_port_for_run(const PortChoice& port,
+                                                      const std::string& program_name,
+                                                      const BoardLines& lines) {
     const SignalsHeldBack held_back;
-    std::optional<Refusal> refusal = take_port(port, program_name, lines);
-    if (!refusal) {
+    Result<std::unique_ptr<DeviceLine>> line = take_port(port, program_name, lines);
+    if (line) {
         held_port = &port;
     }
-    return refusal;
+    return line;
 }
 
 void release_port_for_run(const PortChoice& port) {
