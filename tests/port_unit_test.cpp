@@ -50,7 +50,7 @@ TEST(PortChoice, FollowsTheOneGrammar) {
         const Result<PortChoice> chosen = choose_port(row.text, row.source);
         const PortRow got =
             chosen ? PortRow{row.text, row.source, chosen->slot, chosen->path, chosen->shown}
-                   : PortRow{row.text, row.source, -1, "", chosen.failure()};
+                   : PortRow{row.text, row.source, -1, "", chosen.failure().message};
         EXPECT_EQ(std::tuple(got.slot, got.path, got.shown),
                   std::tuple(row.slot, row.path, row.shown))
             << '"' << row.text << '"';
