@@ -163,7 +163,6 @@ const std::vector<SessionRow> ROWS = {
                  times("é", 700),
              std::string(300, '\xE9') + "\n" + std::string(300, ' '),
              {too_long(2, 301), blanks(3, "U+1D11E"), too_long(4, 700)}),
-    {"name_with_line_feed", {"A|\n", ARGS[1]}, {}, {"CA\xCD \0"s, "O"}, "", 0},
     // Each command's extension, a file asked for twice, names taken as given.
     row("names",
         {"p.bas", "p", "p.inc", "i", "p.app", "a", "sub/x.inc", "s", "p.bas.bas", "pp", ".bas", "d",

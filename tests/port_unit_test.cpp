@@ -8,52 +8,44 @@
 #include "port_lock.h"
 #include "serial.h"
 
+using std::string_literals::operator""s;
+
 namespace {
 
 const std::string NOT_A_PORT = " is not a port; give a number from 0 to 15, a device path such as "
                                "/dev/ttyUSB0, or a name such as ttyUSB0";
 const std::string RANGE = "; port numbers go from 0 to 15";
 
-// The text, where it came from, and the slot, path and name chosen, or
-// the failure's words.
-struct PortRow {
-    std::string text;
-    PortSource source;
-    int slot;
-    std::string path, shown;
-};
+constexpr PortSource ARG = PortSource::argument, ENV = PortSource::environment;
 
+// The text, where it came from, and the slot, path and name chosen, or -1,
+// "" and the failure's words.
 TEST(PortChoice, FollowsTheOneGrammar) {
-    const std::string dev = dev_root();
-    const PortRow rows[] = {
-        {"/dev/ttyUSB0", PortSource::argument, 0, "/dev/ttyUSB0", "/dev/ttyUSB0"},
+    const std::string dev = dev_root(), env = " (from LORVRC_PORT)";
+    const std::tuple<std::string, PortSource, int, std::string, std::string> rows[] = {
+        {"/dev/ttyUSB0", ARG, 0, "/dev/ttyUSB0", "/dev/ttyUSB0"},
         {"x/3", PortSource::default_port, 0, "x/3", "x/3 (the default port)"},
-        {"ttyACM0", PortSource::environment, 0, dev + "/ttyACM0",
-         dev + "/ttyACM0 (from LORVRC_PORT)"},
-        {"0", PortSource::argument, 0, serial_device_path(0), serial_device_path(0)},
+        {"ttyACM0", ENV, 0, dev + "/ttyACM0", dev + "/ttyACM0" + env},
+        {"0", ARG, 0, serial_device_path(0), serial_device_path(0)},
         // As strtol reads it: leading blanks, a sign, and the rest ignored.
-        {" +15x", PortSource::argument, 15, serial_device_path(15), serial_device_path(15)},
-        {"3", PortSource::environment, 3, serial_device_path(3),
-         serial_device_path(3) + " (from LORVRC_PORT)"},
-        {"16", PortSource::argument, -1, "", "there is no serial port 16" + RANGE},
-        {"-1", PortSource::environment, -1, "",
-         "there is no serial port -1 (from LORVRC_PORT)" + RANGE},
-        // Wrapped into an int, these would be ports 1 and 0.
-        {"4294967297", PortSource::argument, -1, "", "there is no serial port 4294967297" + RANGE},
-        {"99999999999999999999", PortSource::argument, -1, "",
+        {" +15x", ARG, 15, serial_device_path(15), serial_device_path(15)},
+        {"3", ENV, 3, serial_device_path(3), serial_device_path(3) + env},
+        {"16", ARG, -1, "", "there is no serial port 16" + RANGE},
+        {"-1", ENV, -1, "", "there is no serial port -1" + env + RANGE},
+        // Never wrapped into range: this would be port 1 in an int.
+        {"4294967297", ARG, -1, "", "there is no serial port 4294967297" + RANGE},
+        {"99999999999999999999", ARG, -1, "",
          "there is no serial port 99999999999999999999" + RANGE},
         // Once any text without digits meant port 0, often the console.
-        {"-t", PortSource::argument, -1, "", "\"-t\"" + NOT_A_PORT},
-        {"abc", PortSource::environment, -1, "", "\"abc\" (from LORVRC_PORT)" + NOT_A_PORT},
-        {"", PortSource::argument, -1, "", "\"\"" + NOT_A_PORT}};
-    for (const PortRow& row : rows) {
-        const Result<PortChoice> chosen = choose_port(row.text, row.source);
-        const PortRow got =
-            chosen ? PortRow{row.text, row.source, chosen->slot, chosen->path, chosen->shown}
-                   : PortRow{row.text, row.source, -1, "", chosen.failure().message};
-        EXPECT_EQ(std::tuple(got.slot, got.path, got.shown),
-                  std::tuple(row.slot, row.path, row.shown))
-            << '"' << row.text << '"';
+        {"-t", ARG, -1, "", "\"-t\"" + NOT_A_PORT},
+        {"abc", ENV, -1, "", "\"abc\"" + env + NOT_A_PORT},
+        {"", ARG, -1, "", "\"\"" + NOT_A_PORT}};
+    for (const auto& [text, source, slot, path, shown] : rows) {
+        const Result<PortChoice> chosen = choose_port(text, source);
+        EXPECT_EQ(chosen ? std::tuple(chosen->slot, chosen->path, chosen->shown)
+                         : std::tuple(-1, ""s, chosen.failure().message),
+                  std::tuple(slot, path, shown))
+            << '"' << text << '"';
     }
 }
 
