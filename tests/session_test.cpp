@@ -215,6 +215,10 @@ std::string lock_file_of(const std::string& slave) {
     return test_root() + "/run/lock/LCK..pts_" + slave.substr(9);
 }
 
+std::string file_text(const std::string& path) {
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
+}
+
 std::string lock_text(int pid) {
     return (std::ostringstream() << std::setw(10) << pid << '\n').str();
 }
@@ -242,8 +246,7 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
                          end == HANG_UP);
         ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
         const auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ((std::ostringstream() << std::ifstream(lock_file).rdbuf()).str(),
-                  lock_text(tool.pid()));
+        EXPECT_EQ(file_text(lock_file), lock_text(tool.pid()));
         // The master reads the slave's settings, for any user. The serial
         // module's own tests check the rest of what it sets.
         ASSERT_EQ(tcgetattr(device.master(), &line), 0);
@@ -338,8 +341,8 @@ TEST(Board, BootBannerIsDiscarded) {
     EXPECT_EQ(tool.stderr_text(), "");
 }
 
-// --wait: a port that appears after a second, one held by a lock file
-// that goes away then, and one still held when the wait is over.
+// --wait: a port that appears once the tool waits for it, one held by a
+// lock file that goes away then, and one still held when the wait is over.
 TEST(Wait, ForAPortToAppearAndToBeFree) {
     PtyDevice device;
     const std::string slave = device.slave_path(), lock_file = lock_file_of(slave);
@@ -366,10 +369,6 @@ TEST(Wait, ForAPortToAppearAndToBeFree) {
         EXPECT_EQ(tool.stderr_text(), "lorvrc: " + text + "\n");
         unlink(lock_file.c_str());
     }
-}
-
-std::string file_text(const std::string& path) {
-    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
 }
 
 // Two runs started at one instant on one port: the one that runs always
