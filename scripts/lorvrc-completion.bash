@@ -28,25 +28,52 @@ _lorvrc_ports() {
   done
 }
 
-# The options, as lorvrc --help lists them; one ending in '=' takes its
-# value in the same word.
-_lorvrc_options=(-t --trace -v --verbose -I --error-format= --dtr= --rts= --no-hangup
-  --boot-wait= --wait --timeout= --list --help --version)
+# The options, as lorvrc itself lists them from its table: one line per
+# name, "<name> <kind> [<value>...]", the kind one of flag, value (needs
+# one), optional (only after '='), final (ends the command line). Asked
+# once per shell, by _lorvrc itself (a subshell could not keep them).
+_lorvrc_options=
+_lorvrc_ask_options() {
+  if [[ -z $_lorvrc_options ]]; then
+    _lorvrc_options=$("$_lorvrc_command" --complete-options 2>/dev/null) || _lorvrc_options=
+  fi
+}
 
-# The values an option takes, when there are few.
+# The kind of the option named exactly by $1; nothing for no option.
+_lorvrc_kind() {
+  local name kind _
+  while read -r name kind _; do
+    [[ $name == "$1" ]] && printf '%s\n' "$kind"
+  done <<<"$_lorvrc_options"
+}
+
+# The words that start an option: a long one that needs a value ends in
+# '=', to take it in the same word.
+_lorvrc_option_words() {
+  local name kind _
+  while read -r name kind _; do
+    [[ -n $name ]] || continue
+    [[ $name == --* && $kind == value ]] && name+='='
+    printf '%s\n' "$name"
+  done <<<"$_lorvrc_options"
+}
+
+# The values option $1 takes, when there are few.
 _lorvrc_values() {
-  case $1 in
-  --error-format) printf '%s\n' plain gnu github ;;
-  --dtr | --rts) printf '%s\n' on off ;;
-  esac
+  local name _ values
+  while read -r name _ values; do
+    # shellcheck disable=SC2086 # one word per value
+    [[ $name == "$1" && -n $values ]] && printf '%s\n' $values
+  done <<<"$_lorvrc_options"
 }
 
 _lorvrc() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]-}
   local name_word=1 candidates=() candidate
-  case ${COMP_WORDS[1]-} in
-  --list | --help | -h | --version) ((COMP_CWORD == 1)) || return 0 ;;
-  esac
+  _lorvrc_ask_options
+  if ((COMP_CWORD > 1)) && [[ $(_lorvrc_kind "${COMP_WORDS[1]-}") == final ]]; then
+    return 0
+  fi
   # bash splits --dtr=on at the '=': "--dtr" "=" "on".
   if [[ $cur == = ]]; then
     cur=
@@ -57,10 +84,12 @@ _lorvrc() {
   while ((name_word < COMP_CWORD)); do
     case ${COMP_WORDS[name_word]}:${COMP_WORDS[name_word + 1]-} in
     -*:=) name_word=$((name_word + 3)) ;;
-    --error-format:* | --dtr:* | --rts:* | --boot-wait:* | --timeout:* | -I:*)
-      name_word=$((name_word + 2)) ;;
     --:*) name_word=$((name_word + 1)) && break ;;
-    -*) name_word=$((name_word + 1)) ;;
+    -*) if [[ $(_lorvrc_kind "${COMP_WORDS[name_word]}") == value ]]; then
+      name_word=$((name_word + 2))
+    else
+      name_word=$((name_word + 1))
+    fi ;;
     *) break ;;
     esac
   done
@@ -71,7 +100,7 @@ _lorvrc() {
     mapfile -t candidates < <(_lorvrc_values "$prev")
   elif ((COMP_CWORD == name_word)); then
     if [[ ${COMP_WORDS[name_word - 1]-} != -- ]]; then
-      candidates+=("${_lorvrc_options[@]}")
+      mapfile -t candidates < <(_lorvrc_option_words)
     fi
     mapfile -t -O "${#candidates[@]}" candidates < <(_lorvrc_programs)
     # Quotes names with blanks; fails harmlessly outside a completion.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Drives the bash completion the way bash does and checks what it offers.
 #
-# usage: completion_test.sh <completion script>
+# usage: completion_test.sh <completion script> <lorvrc>
 set -euo pipefail
 
 script="$(realpath "$1")"
+tool="$(realpath "$2")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -12,10 +13,11 @@ touch alpha.bas beta.bas "two words.bas" gamma.inc alpha.bas.txt
 mkdir folder.bas
 
 # A host of our own, as lorvrc --list would show it: what has hardware is
-# lorvrc's to decide, not the completion's.
-cat >lorvrc-stub <<'EOF'
+# lorvrc's to decide, not the completion's. The options are the real
+# lorvrc's.
+cat >lorvrc-stub <<EOF
 #!/bin/sh
-[ "$1" = --list ] || exit 1
+[ "\$1" = --list ] || exec "$tool" "\$@"
 echo "/dev/ttyACM1  cdc_acm  2e8a:000a  Raspberry Pi Pico"
 echo "/dev/ttyS4  serial8250  16550A"
 echo "/dev/ttyUSB0  ftdi_sio  0403:6001  FTDI FT232R USB UART  serial A10K3Z5M"
@@ -47,7 +49,7 @@ ports="$ports,/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
 ports="$ports,/dev/ttyACM1,/dev/ttyS4,/dev/ttyUSB0"
 
 all="--boot-wait=,--dtr=,--error-format=,--help,--list,--no-hangup,--rts=,--timeout=,--trace"
-all="$all,--verbose,--version,--wait,-I,-t,-v"
+all="$all,--verbose,--version,--wait,-I,-h,-t,-v"
 check "$all,alpha,beta,two words" lorvrc ""
 check "alpha" lorvrc al
 check "$all" lorvrc -
@@ -59,6 +61,8 @@ check "alpha" lorvrc -I lib -v --dtr off --wait al
 check "$ports" lorvrc --error-format=plain alpha ""
 check "$ports" lorvrc --timeout 5 -- alpha ""
 check "" lorvrc --list ""
+check "" lorvrc -h ""
+check "--verbose,--version" lorvrc --ver
 check "$all,alpha,beta,two words" lorvrc -t ""
 check "$ports" lorvrc alpha ""
 check "$ports" lorvrc -t alpha ""

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <getopt.h>
 #include <optional>
+#include <string_view>
 
 #include "user_output.h"
 
 #ifndef LORVRC_VERSION
 #define LORVRC_VERSION "unknown"
 #endif
+
+using std::string_view_literals::operator""sv;
 
 namespace {
 
@@ -31,60 +35,66 @@ starts with -).
 
 )";
 
+const char* const HELP_ENVIRONMENT = R"(
+Environment:
+  LORVRC_PORT          the port, when the command line names none
+  LORVRC_PATH          directories, separated by ':', to look in after -I's
+  LORVRC_ERROR_FORMAT  the error format, when --error-format is not given
+)";
+
 enum class Takes { nothing, value, optional_value };
 
-using Apply = std::optional<Failure> (*)(CommandLine& line, const std::string& value);
+// What an option does with its value (nullptr when it has none).
+using Apply = Result<void> (*)(CommandLine& line, const char* value);
 
-// One option: its names, whether it takes a value (--name=VALUE or
-// --name VALUE; a short name -xVALUE or -x VALUE; an optional value only
-// with '='), the help line, and what it sets.
+// One option: its names, whether it takes a value, the help line (none:
+// hidden), and what it does: `apply` sets something for the run, or
+// `action` (not Action::run) ends the reading and is what the call is for.
 struct Option {
-    const char* short_name; // "-t", or nullptr
-    const char* long_name;  // "--trace", or nullptr
+    char short_name;       // 't', or 0
+    const char* long_name; // "trace", or nullptr
     Takes takes;
     const char* value_name; // shown in the help: "--wait[=SECONDS]"
     const char* help;
     Apply apply;
+    Action action = Action::run;
+    const char* choices = ""; // the values it takes, when there are few
 };
 
-std::optional<Failure> set_action(CommandLine& line, Action action) {
-    line.action = action;
-    return std::nullopt;
-}
-
 // `source` says where a name from elsewhere than the option came from.
-std::optional<Failure> set_error_format(CommandLine& line, const std::string& name,
-                                        const std::string& source = "") {
+Result<void> set_error_format(CommandLine& line, const std::string& name,
+                              const std::string& source = "") {
     line.error_format = error_format_named(name);
     if (!line.error_format) {
         return Failure{"unknown error format \"" + name + "\"" + source +
                        "; give plain, gnu or github"};
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<Failure> read_switch(const std::string& value, const char* option,
-                                   std::optional<bool>& into) {
+Result<void> read_switch(const std::string& value, const char* option, std::optional<bool>& into) {
     if (value != "on" && value != "off") {
         return Failure{std::string(option) + " takes on or off, not \"" + value + "\""};
     }
     into = value == "on";
-    return std::nullopt;
+    return {};
 }
 
 // A whole number from 0 to `most`, in digits only: no sign, no blanks, no
-// unit, so a typo is never read as something else.
+// unit, so a typo is never read as something else. Leading zeros are
+// no typo; past them, more than 9 digits are surely over `most`.
 template <typename Number>
-std::optional<Failure> read_number(const std::string& value, const char* option, const char* unit,
-                                   int most, Number& into) {
-    const bool digits = !value.empty() && value.size() <= 9 &&
-                        value.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stoi(value) > most) {
+Result<void> read_number(const std::string& value, const char* option, const char* unit, int most,
+                         Number& into) {
+    const std::string digits = value.substr(std::min(value.find_first_not_of('0'), value.size()));
+    const bool number = !value.empty() && digits.size() <= 9 &&
+                        digits.find_first_not_of("0123456789") == std::string::npos;
+    if (!number || std::atoi(digits.c_str()) > most) {
         return Failure{std::string(option) + " takes a number of " + unit + " from 0 to " +
                        std::to_string(most) + ", not \"" + value + "\""};
     }
-    into = std::stoi(value);
-    return std::nullopt;
+    into = std::atoi(digits.c_str());
+    return {};
 }
 
 // A day: longer waits are surely a typo.
@@ -93,116 +103,212 @@ constexpr int MOST_BOOT_WAIT_MS = 60000;
 constexpr int DEFAULT_WAIT_SECONDS = 30;
 
 const Option OPTIONS[] = {
-    {"-t", "--trace", Takes::nothing, "", "start the program with tracing (start byte T)",
-     [](CommandLine& line, const std::string&) -> std::optional<Failure> {
+    {'t', "trace", Takes::nothing, "", "start the program with tracing (start byte T)",
+     [](CommandLine& line, const char*) -> Result<void> {
          line.start_byte = 'T';
-         return std::nullopt;
+         return {};
      }},
-    {nullptr, "--error-format", Takes::value, "FORMAT",
+    {0, "error-format", Takes::value, "FORMAT",
      "error report as plain (the default), gnu or github",
-     [](CommandLine& line, const std::string& value) { return set_error_format(line, value); }},
-    {"-I", nullptr, Takes::value, "DIR", "look in DIR too for the files asked for (repeatable)",
-     [](CommandLine& line, const std::string& directory) -> std::optional<Failure> {
-         if (!directory.empty()) {
-             line.serving.search_dirs.push_back(directory);
+     [](CommandLine& line, const char* value) { return set_error_format(line, value); },
+     Action::run, "plain gnu github"},
+    {'I', nullptr, Takes::value, "DIR", "look in DIR too for the files asked for (repeatable)",
+     [](CommandLine& line, const char* directory) -> Result<void> {
+         if (*directory != '\0') {
+             line.serving.search_dirs.emplace_back(directory);
          }
-         return std::nullopt;
+         return {};
      }},
-    {"-v", "--verbose", Takes::nothing, "", "tell for each file request what was sent, or why not",
-     [](CommandLine& line, const std::string&) -> std::optional<Failure> {
+    {'v', "verbose", Takes::nothing, "", "tell for each file request what was sent, or why not",
+     [](CommandLine& line, const char*) -> Result<void> {
          line.serving.verbose = true;
-         return std::nullopt;
+         return {};
      }},
-    {nullptr, "--dtr", Takes::value, "on|off", "set DTR right after the open, for the whole run",
-     [](CommandLine& line, const std::string& value) {
+    {0, "dtr", Takes::value, "on|off", "set DTR right after the open, for the whole run",
+     [](CommandLine& line, const char* value) {
          return read_switch(value, "--dtr", line.board.dtr);
-     }},
-    {nullptr, "--rts", Takes::value, "on|off", "set RTS right after the open, for the whole run",
-     [](CommandLine& line, const std::string& value) {
+     },
+     Action::run, "on off"},
+    {0, "rts", Takes::value, "on|off", "set RTS right after the open, for the whole run",
+     [](CommandLine& line, const char* value) {
          return read_switch(value, "--rts", line.board.rts);
-     }},
-    {nullptr, "--no-hangup", Takes::nothing, "", "leave DTR and RTS up at the close (clear HUPCL)",
-     [](CommandLine& line, const std::string&) -> std::optional<Failure> {
+     },
+     Action::run, "on off"},
+    {0, "no-hangup", Takes::nothing, "", "leave DTR and RTS up at the close (clear HUPCL)",
+     [](CommandLine& line, const char*) -> Result<void> {
          line.board.keep_at_close = true;
-         return std::nullopt;
+         return {};
      }},
-    {nullptr, "--boot-wait", Takes::value, "MS",
-     "after the open, wait MS ms (0-60000), drop what came",
-     [](CommandLine& line, const std::string& value) {
+    {0, "boot-wait", Takes::value, "MS", "after the open, wait MS ms (0-60000), drop what came",
+     [](CommandLine& line, const char* value) {
          return read_number(value, "--boot-wait", "milliseconds", MOST_BOOT_WAIT_MS,
                             line.board.boot_wait_ms);
      }},
-    {nullptr, "--wait", Takes::optional_value, "SECONDS",
+    {0, "wait", Takes::optional_value, "SECONDS",
      "wait up to SECONDS (30) for the port to appear, be free",
-     [](CommandLine& line, const std::string& value) -> std::optional<Failure> {
-         if (value.empty()) {
+     [](CommandLine& line, const char* value) -> Result<void> {
+         if (value == nullptr) {
              line.wait_seconds = DEFAULT_WAIT_SECONDS;
-             return std::nullopt;
+             return {};
          }
          return read_number(value, "--wait", "seconds", MOST_SECONDS, line.wait_seconds);
      }},
-    {nullptr, "--timeout", Takes::value, "SECONDS",
-     "end the run when the device sends nothing for SECONDS",
-     [](CommandLine& line, const std::string& value) {
+    {0, "timeout", Takes::value, "SECONDS", "end the run when the device sends nothing for SECONDS",
+     [](CommandLine& line, const char* value) {
          return read_number(value, "--timeout", "seconds", MOST_SECONDS, line.timeout_seconds);
      }},
-    {nullptr, "--list", Takes::nothing, "", "list the serial ports that have hardware behind them",
-     [](CommandLine& line, const std::string&) { return set_action(line, Action::list); }},
-    {"-h", "--help", Takes::nothing, "", "show this text",
-     [](CommandLine& line, const std::string&) { return set_action(line, Action::help); }},
-    {nullptr, "--version", Takes::nothing, "", "show the version",
-     [](CommandLine& line, const std::string&) { return set_action(line, Action::version); }},
+    {0, "list", Takes::nothing, "", "list the serial ports that have hardware behind them", nullptr,
+     Action::list},
+    {'h', "help", Takes::nothing, "", "show this text", nullptr, Action::help},
+    {0, "version", Takes::nothing, "", "show the version", nullptr, Action::version},
+    {0, "complete-options", Takes::nothing, "", nullptr, nullptr, Action::complete_options},
 };
+
+// getopt_long returns a short name as itself, a long-only option as this
+// plus its row: past every char.
+constexpr int LONG_ONLY = 256;
+
+int code_of(std::size_t row) {
+    const Option& option = OPTIONS[row];
+    return option.short_name != 0 ? option.short_name : LONG_ONLY + static_cast<int>(row);
+}
+
+const Option* option_of(int code) {
+    for (std::size_t row = 0; row < std::size(OPTIONS); ++row) {
+        if (code_of(row) == code) {
+            return &OPTIONS[row];
+        }
+    }
+    return nullptr;
+}
+
+// The table as getopt_long takes it. The short options start with '+',
+// so that the reading stops at the program name, and ':', so that a
+// missing value is told from an unknown option.
+struct GetoptTables {
+    std::string short_options = "+:";
+    std::vector<option> long_options;
+};
+
+GetoptTables getopt_tables() {
+    GetoptTables tables;
+    for (std::size_t row = 0; row < std::size(OPTIONS); ++row) {
+        const Option& entry = OPTIONS[row];
+        if (entry.short_name != 0) {
+            tables.short_options += entry.short_name;
+            tables.short_options += entry.takes == Takes::value ? ":" : "";
+        }
+        if (entry.long_name != nullptr) {
+            const int has_arg = entry.takes == Takes::nothing ? no_argument
+                                : entry.takes == Takes::value ? required_argument
+                                                              : optional_argument;
+            tables.long_options.push_back({entry.long_name, has_arg, nullptr, code_of(row)});
+        }
+    }
+    tables.long_options.push_back({});
+    return tables;
+}
+
+const char* const SEE_HELP = " (lorvrc --help lists the options)";
 
 Failure unknown_option(const std::string& argument) {
-    return {"unknown option \"" + argument + "\" (lorvrc --help lists the options)"};
+    return {"unknown option \"" + argument + "\"" + SEE_HELP};
 }
 
-// The option an argument names, and its value when it has one there.
-struct Match {
-    const Option* option = nullptr;
-    std::optional<std::string> value;
-};
-
-Match match(const std::string& argument) {
-    const bool long_form = argument.starts_with("--");
-    const std::size_t equals = long_form ? argument.find('=') : std::string::npos;
-    const std::string name = argument.substr(0, equals);
+// A long option that getopt_long did not take: cut too short to name one
+// option, or no option at all.
+Failure unknown_long_option(const std::string& argument) {
+    const std::string name = argument.substr(2, argument.find('=') - 2);
+    std::string candidates;
     for (const Option& option : OPTIONS) {
-        if (long_form && option.long_name != nullptr && name == option.long_name) {
-            return {&option, equals == std::string::npos
-                                 ? std::nullopt
-                                 : std::optional(argument.substr(equals + 1))};
-        }
-        if (!long_form && option.short_name != nullptr && argument.starts_with(option.short_name)) {
-            const std::string rest = argument.substr(2);
-            if (rest.empty()) {
-                return {&option, std::nullopt};
-            }
-            if (option.takes == Takes::value) {
-                return {&option, rest};
-            }
+        if (option.long_name != nullptr && option.help != nullptr &&
+            std::string_view(option.long_name).starts_with(name)) {
+            candidates += (candidates.empty() ? "--" : " or --") + std::string(option.long_name);
         }
     }
-    return {};
-}
-
-// Reads the option at argv[index] (and its value in the next argument when
-// it takes one there); index is left on the last argument used.
-std::optional<Failure> read_option(int argc, const char* const* argv, int& index,
-                                   CommandLine& line) {
-    const std::string argument = argv[index];
-    Match found = match(argument);
-    if (found.option == nullptr || (found.option->takes == Takes::nothing && found.value)) {
+    if (name.empty() || candidates.find(" or ") == std::string::npos) {
         return unknown_option(argument);
     }
-    if (found.option->takes == Takes::value && !found.value) {
-        if (index + 1 >= argc) {
-            return Failure{argument + " needs a value (lorvrc --help lists the options)"};
-        }
-        found.value = argv[++index];
+    return {"option \"" + argument + "\" is ambiguous: " + candidates};
+}
+
+// What getopt_long's refusal `code` ('?' or ':') means. optopt names the
+// option (0: no long option known); a long form, and a missing value,
+// were stepped over, so the argument as typed is the one before optind.
+Failure refusal(int code, const char* const* argv) {
+    const bool long_form = code == ':' ? std::string_view(argv[optind - 1]).starts_with("--")
+                                       : optopt == 0 || option_of(optopt) != nullptr;
+    const std::string shown = long_form ? argv[optind - 1] : std::string{'-', char(optopt)};
+    if (code == ':') {
+        return {shown + " needs a value" + SEE_HELP};
     }
-    return found.option->apply(line, found.value.value_or(""));
+    // A known option refused in its long form was given a value it does
+    // not take.
+    return optopt == 0 ? unknown_long_option(shown) : unknown_option(shown);
+}
+
+// A program name in digits right after a --wait without '=' was most
+// likely meant as its time.
+void warn_of_bare_wait(int bare_wait_end, int name_index, CommandLine& line) {
+    const std::string& name = line.program_name;
+    if (bare_wait_end == name_index && !name.empty() &&
+        name.find_first_not_of("0123456789") == std::string::npos) {
+        line.warnings.push_back("\"" + name +
+                                "\" is taken as the program name; for a time, write "
+                                "--wait=" +
+                                name);
+    }
+}
+
+// Reads the options and leaves optind on the program name. Returns the
+// index after the last option when that was a --wait without a value,
+// else -1.
+Result<int> read_options(int argc, const char* const* argv, CommandLine& line) {
+    const GetoptTables tables = getopt_tables();
+    // With '+' getopt_long only reads argv, never reorders it.
+    char* const* args = const_cast<char* const*>(argv); // NOLINT: see above
+    optind = 0; // 0 starts glibc's reading afresh, for a second reading too
+    opterr = 0;
+    int bare_wait_end = -1;
+    while (line.action == Action::run) {
+        const int before = std::max(optind, 1);
+        const int code = getopt_long(argc, args, tables.short_options.c_str(),
+                                     tables.long_options.data(), nullptr);
+        // A lone "-" is a program name to getopt; to us, as before, a typo
+        // (but not after "--", which getopt_long steps over).
+        if (code == -1 && optind == before && optind < argc && argv[optind] == "-"sv) {
+            return unknown_option("-");
+        }
+        if (code == -1) {
+            break;
+        }
+        const Option* option = option_of(code);
+        if (option == nullptr) {
+            return refusal(code, argv);
+        }
+        line.action = option->action;
+        if (option->apply != nullptr) {
+            if (Result<void> applied = option->apply(line, optarg); !applied) {
+                return applied.failure();
+            }
+        }
+        bare_wait_end = option->takes == Takes::optional_value && optarg == nullptr ? optind : -1;
+    }
+    return bare_wait_end;
+}
+
+// Arguments between the program name and the port are ignored, options
+// too (callers may rely on the positions), but an option there was surely
+// meant for us: said once, for the first one.
+void warn_of_late_options(int argc, const char* const* argv, int name_index, CommandLine& line) {
+    for (int index = name_index + 1; index < argc - 1; ++index) {
+        const std::string_view argument = argv[index];
+        if (argument.size() > 1 && argument[0] == '-' && (argument[1] < '0' || argument[1] > '9')) {
+            line.warnings.push_back(std::string(argument) +
+                                    " after the program name is ignored; options come first");
+            return;
+        }
+    }
 }
 
 void read_port(int argc, const char* const* argv, int name_index, CommandLine& line) {
@@ -231,10 +337,20 @@ void read_search_path(CommandLine& line) {
     }
 }
 
+// What the environment adds once a program is to run.
+Result<void> read_environment(CommandLine& line) {
+    read_search_path(line);
+    const char* variable = std::getenv("LORVRC_ERROR_FORMAT");
+    if (!line.error_format && variable != nullptr && *variable != '\0') {
+        return set_error_format(line, variable, " (from LORVRC_ERROR_FORMAT)");
+    }
+    return {};
+}
+
 std::string option_names(const Option& option) {
-    std::string names = option.short_name != nullptr ? option.short_name : "";
+    std::string names = option.short_name != 0 ? std::string{'-', option.short_name} : "";
     if (option.long_name != nullptr) {
-        names += (names.empty() ? "" : ", ") + std::string(option.long_name);
+        names += (names.empty() ? "--" : ", --") + std::string(option.long_name);
     }
     const std::string value = option.value_name;
     if (option.takes == Takes::optional_value) {
@@ -251,34 +367,25 @@ std::string option_names(const Option& option) {
 
 Result<CommandLine> read_command_line(int argc, const char* const* argv) {
     CommandLine line;
-    int index = 1;
-    for (; index < argc && line.action == Action::run; ++index) {
-        const std::string argument = argv[index];
-        if (argument == "--" || !argument.starts_with("-")) {
-            index += argument == "--" ? 1 : 0;
-            break;
-        }
-        if (std::optional<Failure> failure = read_option(argc, argv, index, line)) {
-            return *failure;
-        }
+    const Result<int> bare_wait_end = read_options(argc, argv, line);
+    if (!bare_wait_end) {
+        return bare_wait_end.failure();
     }
-    if (line.action != Action::run) {
+    const int name_index = optind;
+    if (line.action != Action::run || name_index >= argc) {
+        line.action = line.action == Action::run ? Action::usage : line.action;
         return line;
     }
-    if (index >= argc) {
-        line.action = Action::usage;
-        return line;
+    line.program_name = argv[name_index];
+    if (line.program_name.empty()) {
+        return Failure{"the program name is empty"};
     }
-    line.program_name = argv[index];
-    read_port(argc, argv, index, line);
-    const char* variable = std::getenv("LORVRC_ERROR_FORMAT");
-    if (!line.error_format && variable != nullptr && *variable != '\0') {
-        if (std::optional<Failure> failure =
-                set_error_format(line, variable, " (from LORVRC_ERROR_FORMAT)")) {
-            return *failure;
-        }
+    warn_of_bare_wait(*bare_wait_end, name_index, line);
+    warn_of_late_options(argc, argv, name_index, line);
+    read_port(argc, argv, name_index, line);
+    if (Result<void> read = read_environment(line); !read) {
+        return read.failure();
     }
-    read_search_path(line);
     return line;
 }
 
@@ -288,17 +395,41 @@ void print_usage() {
     write_to_stderr("lorvrc <program name>\n");
 }
 
-bool print_help() {
+std::string help_text() {
     std::size_t width = 0;
     for (const Option& option : OPTIONS) {
         width = std::max(width, option_names(option).size());
     }
     std::string text = HELP_HEAD;
     for (const Option& option : OPTIONS) {
-        const std::string names = option_names(option);
-        text += "  " + names + std::string(width + 2 - names.size(), ' ') + option.help + "\n";
+        if (option.help != nullptr) {
+            const std::string names = option_names(option);
+            text += "  " + names + std::string(width + 2 - names.size(), ' ') + option.help + "\n";
+        }
     }
-    return write_to_stdout(text);
+    return text + HELP_ENVIRONMENT;
 }
 
-bool print_version() { return write_to_stdout("lorvrc " LORVRC_VERSION "\n"); }
+std::string version_text() { return "lorvrc " LORVRC_VERSION "\n"; }
+
+std::string completion_text() {
+    std::string text;
+    for (const Option& option : OPTIONS) {
+        const char* kind = option.action != Action::run            ? "final"
+                           : option.takes == Takes::nothing        ? "flag"
+                           : option.takes == Takes::optional_value ? "optional"
+                                                                   : "value";
+        if (option.help == nullptr) {
+            continue;
+        }
+        const std::string rest =
+            std::string(" ") + kind + (*option.choices ? " " : "") + option.choices + "\n";
+        if (option.short_name != 0) {
+            text += std::string{'-', option.short_name} + rest;
+        }
+        if (option.long_name != nullptr) {
+            text += "--" + std::string(option.long_name) + rest;
+        }
+    }
+    return text;
+}

@@ -32,50 +32,62 @@
 // Test seams: any device path may be a port, port numbers name
 // "<prefix>N", and port/host_paths gives /dev, /sys and the lock
 // directories; all are build settings the test build points elsewhere.
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
+#include <utility>
 
 #include "command_line.h"
 #include "port_list.h"
 #include "run.h"
 #include "run_port.h"
+#include "user_output.h"
 
 namespace {
 
 // open() takes the lowest free descriptor: started with standard error
 // closed, the port would become descriptor 2 and our messages would go
 // down the line into the device. Fill any closed standard descriptor
-// first. Returns whether standard output was closed.
-bool fill_standard_descriptors() {
-    const bool stdout_closed = fcntl(STDOUT_FILENO, F_GETFD) == -1;
+// first. Standard output gets a read-only one: for --help, --version and
+// --list, whose output is the point of the call, a closed standard output
+// must fail as a write to it would (EBADF), and nothing else writes there.
+void fill_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
+        if (fcntl(fd, F_GETFD) == -1 &&
+            open("/dev/null", fd == STDOUT_FILENO ? O_RDONLY : O_RDWR) == -1) {
             break;
         }
     }
-    return stdout_closed;
 }
 
-// For --help, --version and --list, whose output is the point of the
-// call, a closed standard output fails as a write to it would.
-int wrote(bool written, const char* what) {
-    return written ? 0
-                   : failed({std::string("cannot write ") + what + ": " + std::strerror(errno)});
+// What an action other than a run writes on standard output, and its name
+// for a message.
+std::pair<std::string, std::string> output_of(Action action) {
+    switch (action) {
+    case Action::help: return {help_text(), "the help"};
+    case Action::version: return {version_text(), "the version"};
+    case Action::complete_options: return {completion_text(), "the options"};
+    default: return {port_list(), "the list of ports"};
+    }
 }
 
-const char* output_of(Action action) {
-    return action == Action::help      ? "the help"
-           : action == Action::version ? "the version"
-                                       : "the list of ports";
+// The texts asked for on the command line: 0, or 1 when standard output
+// did not take them all. No port at all is an answer, not a failure.
+int print(Action action) {
+    const auto [text, what] = output_of(action);
+    if (action == Action::list && text.empty()) {
+        tell_user("no serial ports found");
+        return 0;
+    }
+    const Result<void> written = write_to_stdout(text, what);
+    return written ? 0 : failed(written.failure());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool stdout_closed = fill_standard_descriptors();
+    fill_standard_descriptors();
     // Text for the user that cannot be written is lost, but the session
     // goes on: a reader of standard error that went away (`| head`) must
     // not kill us in the middle of serving the device.
@@ -86,17 +98,16 @@ int main(int argc, char** argv) {
         return failed(read.failure());
     }
     const CommandLine& command_line = *read;
-    if (stdout_closed && command_line.action != Action::run &&
-        command_line.action != Action::usage) {
-        errno = EBADF;
-        return wrote(false, output_of(command_line.action));
+    for (const std::string& warning : command_line.warnings) {
+        tell_user(warning);
     }
     switch (command_line.action) {
     case Action::usage: print_usage(); return 1;
-    case Action::help: return wrote(print_help(), output_of(Action::help));
-    case Action::version: return wrote(print_version(), output_of(Action::version));
-    case Action::list: return wrote(list_ports(), output_of(Action::list));
-    case Action::run: break;
+    case Action::run: return run(command_line);
+    case Action::help:
+    case Action::version:
+    case Action::list:
+    case Action::complete_options: return print(command_line.action);
     }
-    return run(command_line);
+    return 1;
 }

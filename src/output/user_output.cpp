@@ -1,23 +1,15 @@
 #include "user_output.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <poll.h>
+#include <cstring>
 #include <unistd.h>
+
+#include "write_all.h"
 
 namespace {
 
 // Whether standard error stands at the start of a line, so that a message
 // of ours never lands in the middle of the device's text.
 bool at_line_start = true;
-
-// Standard error may have been left non-blocking by another program that
-// shares it (a terminal, a pipe): then a full pipe refuses the write for
-// now, and the text must wait for room instead of being lost.
-bool wait_for_room() {
-    pollfd room{STDERR_FILENO, POLLOUT, 0};
-    return poll(&room, 1, -1) > 0 || errno == EINTR;
-}
 
 } // namespace
 
@@ -26,17 +18,7 @@ void write_to_stderr(const char* data, std::size_t size) {
         return;
     }
     at_line_start = data[size - 1] == '\n';
-    while (size > 0) {
-        const ssize_t written = write(STDERR_FILENO, data, size);
-        if (written < 0 && (errno == EINTR || (errno == EAGAIN && wait_for_room()))) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
+    static_cast<void>(write_all(STDERR_FILENO, data, size)); // lost: nowhere to tell it
 }
 
 void write_to_stderr(const std::string& text) { write_to_stderr(text.data(), text.size()); }
@@ -52,7 +34,9 @@ void tell_user(const std::string& message) {
     write_to_stderr("lorvrc: " + message + "\n");
 }
 
-bool write_to_stdout(const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-           std::fflush(stdout) == 0;
+Result<void> write_to_stdout(const std::string& text, const std::string& what) {
+    if (const int error = write_all(STDOUT_FILENO, text.data(), text.size()); error != 0) {
+        return Failure{"cannot write " + what + ": " + std::strerror(error)};
+    }
+    return {};
 }

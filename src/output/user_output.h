@@ -7,9 +7,10 @@
 #include <cstddef>
 #include <string>
 
-// Writes bytes to standard error as they are, all of them: a short write
-// is continued, and a full non-blocking standard error is waited on. Any
-// other failure loses the rest, and the run goes on.
+#include "failure.h"
+
+// Writes bytes to standard error as they are, all of them (write_all).
+// When that fails the rest is lost, and the run goes on.
 void write_to_stderr(const char* data, std::size_t size);
 void write_to_stderr(const std::string& text);
 
@@ -21,6 +22,8 @@ void end_open_stderr_line();
 // its own: when the last byte written was not a newline, a newline first.
 void tell_user(const std::string& message);
 
-// Writes text to standard output and flushes it. False, with errno set,
-// when not all of it got out (a full disk), which the exit status must show.
-bool write_to_stdout(const std::string& text);
+// Writes `text`, which is `what` ("the help"), to standard output, all of
+// it. Fails with "cannot write <what>: <reason>" when not all of it got
+// out (a full disk, a closed standard output), which the exit status must
+// show.
+Result<void> write_to_stdout(const std::string& text, const std::string& what);

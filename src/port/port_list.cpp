@@ -8,7 +8,6 @@
 #include "host_paths.h"
 #include "links.h"
 #include "sysfs_ports.h"
-#include "user_output.h"
 
 namespace fs = std::filesystem;
 
@@ -62,16 +61,11 @@ std::string port_lines(const SysfsPort& port, const std::vector<StableName>& sta
 
 } // namespace
 
-bool list_ports() {
-    const std::vector<SysfsPort> ports = find_sysfs_ports();
-    if (ports.empty()) {
-        tell_user("no serial ports found");
-        return true;
-    }
+std::string port_list() {
     const std::vector<StableName> stable_names = find_stable_names();
     std::string text;
-    for (const SysfsPort& port : ports) {
+    for (const SysfsPort& port : find_sysfs_ports()) {
         text += port_lines(port, stable_names);
     }
-    return write_to_stdout(text);
+    return text;
 }
