@@ -4,6 +4,7 @@
 // tool on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -143,6 +144,11 @@ const std::vector<SessionRow> ROWS = {
     // A CR before a line feed or at the end is dropped, and not counted
     // (300 bytes go); one elsewhere stays.
     file_row("crlf", "A\rB\r\n" + A300 + "\r\nC\r\r\nD\r", "A\rB\n" + A300 + "\nC\r\nD"),
+    // A file with CRs and no line feed at all ends its lines with CRs; one
+    // line feed anywhere, past the first read too, makes them plain bytes.
+    file_row("cr_only", "10 A\r20 B\r", "10 A\n20 B\n"),
+    file_row("cr_and_a_far_line_feed", "A\r" + std::string(70000, 'x') + "\nb", "b",
+             {too_long(1, 70002)}),
     // A byte order mark is dropped at the start of a file only.
     file_row("byte_order_mark",
              "\xEF\xBB\xBF"
@@ -230,6 +236,13 @@ const std::vector<SessionRow> ROWS = {
     served_report("github_line_found", "github", "1,Syntax error in line 39",
                   "::error file=sub/b.inc,line=4::Syntax error in line 39\n"),
     served_report("plain_names_the_file_as_asked", "plain", "1,m", "Error <dir>\\sub/./b.inc m\n"),
+    // A device silent in the middle of its report: the part that came.
+    format_row("report_cut_short", "", {"--timeout=1"},
+               "Error <dir>\\ par\nlorvrc: no answer from the device on <port> for 1 s\n",
+               {START, "E9,par"s}),
+    format_row("report_cut_short_gnu", "gnu", {"--timeout=1"},
+               "lorvrc: error: par\nlorvrc: no answer from the device on <port> for 1 s\n",
+               {START, "E9,par"s}),
     format_row("format_from_variable", "github", {}, "::error::m\n"),
     format_row("format_empty_variable", "", {}, "Error <dir>\\ m\n"),
     format_row("format_option_over_variable", "xml", {"--error-format", "gnu"},
@@ -320,7 +333,8 @@ TEST(DeviceRequests, FileChangedWhileItIsSentIsReported) {
 
 // Trace text shows byte by byte and outlasts the line's read time-outs; the
 // Error line starts a line of its own and shows before its payload comes; a
-// hang-up inside the payload ends that line before it is reported.
+// hang-up inside the payload ends that line, with the part that came,
+// before it is reported.
 TEST(DeviceRequests, TextShowsAsItComesAndAHangUpEndsItsLine) {
     TempDir dir;
     DeviceSession session(ARGS, PORT, dir.path());
@@ -332,7 +346,7 @@ TEST(DeviceRequests, TextShowsAsItComesAndAHangUpEndsItsLine) {
     ASSERT_TRUE(session.tool->wait_for_stderr(line_start, SHOWS));
     session.device.hang_up();
     EXPECT_EQ(session.tool->wait(milliseconds(2000)), 1);
-    EXPECT_EQ(session.tool->stderr_text(), line_start + "\n" + lost_line());
+    EXPECT_EQ(session.tool->stderr_text(), line_start + "par\n" + lost_line());
 }
 
 // The directory is fetched when the report is printed, however long it is.

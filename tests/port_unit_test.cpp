@@ -55,7 +55,7 @@ TEST(PortLock, NamesTheLockFileAfterTheDevice) {
     const std::pair<std::string, std::string> rows[] = {
         {"/dev/ttyUSB0", "LCK..ttyUSB0"},
         {"/dev/pts/3", "LCK..pts_3"},
-        {resolved_path(dev_root()) + "/ttyACM0", "LCK..ttyACM0"},
+        {*resolved_path(dev_root()) + "/ttyACM0", "LCK..ttyACM0"},
         {"/devices/ttyS0", "LCK..devices_ttyS0"},
         {"/srv/dev/ttyS0", "LCK..srv_dev_ttyS0"}};
     for (const auto& [device, name] : rows) {

@@ -90,19 +90,22 @@ TEST(LineIndex, FindsTheBasicLineAMessageNames) {
 }
 
 // A line is where a BASIC line starts when it begins, after blanks, with
-// at most 19 digits (more could not be held); "040" is not "40".
+// at most 19 digits (more could not be held); "040" is not "40". A number
+// given twice is found where the interpreter keeps it: the later line.
 TEST(LineIndex, KeepsWhereEachNumberedLineStarts) {
     NumberedLines lines;
-    const char* const file[] = {"10 REM", "20 GOTO 30", "\t30 PRINT",           "", "040 X", "  7",
-                                "5a",     "x 60",       "1234567890123456789 Y"};
+    const char* const file[] = {"10 REM",  "20 GOTO 30", "\t30 PRINT",
+                                "",        "040 X",      "  7",
+                                "5a",      "x 60",       "1234567890123456789 Y",
+                                "10 again"};
     for (std::uint64_t number = 1; const char* text : file) {
         lines.add(text, number++);
     }
     // The digits looked for and the line found (0: none).
     const std::pair<const char*, std::uint64_t> rows[] = {
-        {"10", 1}, {"20", 2},  {"30", 3},
-        {"40", 0}, {"040", 5}, {"7", 6},
-        {"5", 7},  {"60", 0},  {"1234567890123456789", 9}};
+        {"10", 10}, {"20", 2},  {"30", 3},
+        {"40", 0},  {"040", 5}, {"7", 6},
+        {"5", 7},   {"60", 0},  {"1234567890123456789", 9}};
     for (const auto& [digits, line] : rows) {
         EXPECT_EQ(lines.find(digits).value_or(0), line) << digits;
     }
@@ -152,6 +155,8 @@ TEST(ErrorFormat, NamesPathsAndLinesAsEditorsRead) {
     const std::tuple<ErrorFormat, std::string, std::optional<std::uint64_t>, std::string,
                      std::string>
         lines[] = {{ErrorFormat::gnu, "a.bas", std::nullopt, "m,%", "a.bas: error: m,%\n"},
+                   // One line, as editors read one: line ends in it as blanks.
+                   {ErrorFormat::gnu, "a.bas", 1, "50%\r\nin", "a.bas:1: error: 50%  in\n"},
                    {ErrorFormat::gnu, "", 3, "m", "lorvrc: error: m\n"},
                    {ErrorFormat::github, "a,b:c%.bas", 1, "50%\r\nx:y,z",
                     "::error file=a%2Cb%3Ac%25.bas,line=1::50%25%0D%0Ax:y,z\n"},

@@ -47,7 +47,12 @@ int run(const CommandLine& command_line) {
     if (!line) {
         return failed(line.failure());
     }
-    const Result<void> booted = wait_for_boot(**line, *port, command_line.board);
+    const Result<std::size_t> booted = wait_for_boot(**line, *port, command_line.board);
+    if (booted && command_line.serving.verbose && command_line.board.boot_wait_ms > 0) {
+        tell_user("dropped " + std::to_string(*booted) +
+                  " bytes the device sent during the boot "
+                  "wait");
+    }
     const int status =
         booted ? serve(**line, command_line, *name, *port) : failed(booted.failure());
     release_port_for_run(*port);

@@ -42,6 +42,10 @@ class DeviceLine {
     // line: also what the far end still holds for us). False when the line
     // is lost.
     virtual bool discard_input() = 0;
+
+    // How many bytes have arrived and were not read yet, as far as this end
+    // can tell (a line that cannot tell says 0). Takes none of them.
+    virtual std::size_t input_waiting() { return 0; }
 };
 
 // The one wording of a line that went away, wherever it is noticed;

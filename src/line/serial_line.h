@@ -13,6 +13,7 @@ class SerialLine final : public DeviceLine {
     long read_byte() override;
     long write_some(const char* data, std::size_t size) override;
     bool discard_input() override;
+    std::size_t input_waiting() override;
 
   private:
     int slot_;

@@ -19,6 +19,11 @@ std::string ignored_options(const BoardLines& lines) {
     return lines.dtr ? "--dtr is ignored" : "--rts is ignored";
 }
 
+// A banner that outlasts --boot-wait is discarded until the line has been
+// this quiet, for at most BANNER_MOST more.
+constexpr std::chrono::milliseconds QUIET(100);
+constexpr std::chrono::seconds BANNER_MOST(5);
+
 } // namespace
 
 Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines) {
@@ -41,13 +46,28 @@ Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines) {
     return {};
 }
 
-Result<void> wait_for_boot(DeviceLine& line, const PortChoice& port, const BoardLines& lines) {
+Result<std::size_t> wait_for_boot(DeviceLine& line, const PortChoice& port,
+                                  const BoardLines& lines) {
     if (lines.boot_wait_ms <= 0) {
-        return {};
+        return std::size_t{0};
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(lines.boot_wait_ms));
-    if (!line.discard_input()) {
-        return line_lost(port.path);
+    const auto give_up = std::chrono::steady_clock::now() + BANNER_MOST;
+    std::size_t dropped = 0;
+    for (;;) {
+        const std::size_t waiting = line.input_waiting();
+        if (!line.discard_input()) {
+            return line_lost(port.path);
+        }
+        dropped += waiting;
+        if (waiting == 0) {
+            return dropped;
+        }
+        if (std::chrono::steady_clock::now() >= give_up) {
+            tell_user("the device on " + port.path +
+                      " was still sending 5 s after --boot-wait; starting anyway");
+            return dropped;
+        }
+        std::this_thread::sleep_for(QUIET);
     }
-    return {};
 }

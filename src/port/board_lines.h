@@ -24,7 +24,11 @@ struct BoardLines {
 Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines);
 
 // Waits boot_wait_ms, then discards everything the device sent since the
-// open, so a boot banner is never read as commands. Does nothing for 0.
-// Fails with line_lost() when the line can no longer be flushed (it has
-// hung up).
-Result<void> wait_for_boot(DeviceLine& line, const PortChoice& port, const BoardLines& lines);
+// open, and goes on discarding until the line has been quiet for 100 ms,
+// so that a boot banner is never read as commands. A device still sending
+// 5 s after the wait gets a warning, and the session starts anyway.
+// Returns how many bytes were dropped, as far as the line can count them;
+// does nothing for 0 (and returns 0). Fails with line_lost() when the
+// line can no longer be flushed (it has hung up).
+Result<std::size_t> wait_for_boot(DeviceLine& line, const PortChoice& port,
+                                  const BoardLines& lines);

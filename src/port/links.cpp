@@ -3,7 +3,10 @@
 #include <climits>
 #include <cstdlib>
 
-std::string resolved_path(const std::string& path) {
+std::optional<std::string> resolved_path(const std::string& path) {
     char buffer[PATH_MAX];
-    return realpath(path.c_str(), buffer) != nullptr ? buffer : "";
+    if (realpath(path.c_str(), buffer) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(buffer);
 }

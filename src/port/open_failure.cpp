@@ -15,7 +15,7 @@ constexpr std::size_t PORTS_NAMED = 3;
 
 bool is_ttyS(const std::string& path) {
     const std::string name = path.substr(path.rfind('/') + 1);
-    const std::string target = resolved_path(path);
+    const std::string target = resolved_path(path).value_or("");
     return name.starts_with("ttyS") || target.substr(target.rfind('/') + 1).starts_with("ttyS");
 }
 
@@ -68,7 +68,10 @@ std::string shell_word(const std::string& text) {
 // For a port that is not there: the ports that are and how to use one,
 // or `otherwise` when there are none.
 std::string ports_here(const std::string& program_name, const std::string& otherwise) {
-    const std::vector<SysfsPort> ports = find_sysfs_ports();
+    // Never steer anyone to the console: the kernel and a login prompt
+    // share that line.
+    std::vector<SysfsPort> ports = find_sysfs_ports();
+    std::erase_if(ports, [](const SysfsPort& port) { return port.console; });
     if (ports.empty()) {
         return otherwise;
     }

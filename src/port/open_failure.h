@@ -15,6 +15,7 @@ Failure in_use(const std::string& shown, const std::string& detail);
 // for ENOTTY (/dev/null, a regular file); the group to join for EACCES;
 // for a missing device (ENOENT) or a ttyS port with no UART (EIO) the
 // ports with hardware here, at most three, and the command line that uses
-// the first with `program_name`, or else a pointer to lorvrc --list.
+// the first with `program_name`, or else a pointer to lorvrc --list (the
+// kernel's console is never named: when it is the only port, the pointer).
 // Reads sysfs, opens nothing.
 Failure open_failure(const PortChoice& port, int error, const std::string& program_name);

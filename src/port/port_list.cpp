@@ -29,9 +29,8 @@ std::vector<StableName> find_stable_names() {
         std::error_code error;
         for (fs::directory_iterator entry(fs::path(dev_root()) / "serial" / kind, error), end;
              !error && entry != end; entry.increment(error)) {
-            const std::string target = resolved_path(entry->path().string());
-            if (!target.empty()) {
-                of_kind.push_back({entry->path().string(), target});
+            if (const std::optional<std::string> target = resolved_path(entry->path().string())) {
+                of_kind.push_back({entry->path().string(), *target});
             }
         }
         std::sort(of_kind.begin(), of_kind.end(),
@@ -49,10 +48,10 @@ std::string port_lines(const SysfsPort& port, const std::vector<StableName>& sta
             lines += "  " + field;
         }
     }
-    lines += '\n';
-    const std::string target = resolved_path(device);
+    lines += port.console ? "  console\n" : "\n";
+    const std::optional<std::string> target = resolved_path(device);
     for (const StableName& name : stable_names) {
-        if (!target.empty() && name.target == target) {
+        if (name.target == target) {
             lines += "  " + name.path + '\n';
         }
     }

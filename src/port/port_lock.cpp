@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,7 +37,7 @@ std::size_t our_length = 0;
 // named ones elsewhere.
 std::string lock_name(const std::string& device) {
     std::string name = device;
-    const std::string dev_dir = resolved_path(dev_root());
+    const std::string dev_dir = resolved_path(dev_root()).value_or("");
     for (const std::string& dir : {dev_dir, std::string("/dev")}) {
         if (!dir.empty() && name.starts_with(dir + "/")) {
             name.erase(0, dir.size() + 1);
@@ -48,35 +51,83 @@ std::string lock_name(const std::string& device) {
 
 namespace {
 
-// The live process a lock file's text names; 0 when it names none, or one
-// that is gone (a stale lock), or us.
-pid_t live_pid(const char* text) {
-    const long pid = std::strtol(text, nullptr, 10);
-    if (pid <= 0 || pid > INT_MAX || pid == getpid()) {
-        return 0;
+// A lock file that names no process may be one another program is still
+// writing (created, pid not yet written): held while it is this young.
+constexpr long BEING_WRITTEN_SECONDS = 5;
+
+// The process a lock file's bytes name: text, blanks and a newline around
+// the digits; or four bytes in the machine's order, as older tools wrote
+// it (a pid fits in 22 bits, so those hold a 0 byte, which text never does).
+std::optional<long> named_pid(const char* bytes, ssize_t size) {
+    std::int32_t binary = 0;
+    if (size == sizeof binary && std::memchr(bytes, 0, sizeof binary) != nullptr) {
+        std::memcpy(&binary, bytes, sizeof binary);
+        return binary;
     }
-    // EPERM: alive, only not ours to signal.
-    const bool alive = kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-    return alive ? static_cast<pid_t>(pid) : 0;
+    char* end = nullptr;
+    const long pid = std::strtol(bytes, &end, 10);
+    return end == bytes ? std::nullopt : std::optional<long>(pid);
 }
 
-// What sits at the lock name; `present` tells whether anything does. The
-// directory is writable by every user: a FIFO or a link planted there must
-// neither block us nor lead us elsewhere, so links are not followed and
-// the open never waits.
-LockHolder read_lock(const std::string& lock_file, bool& present) {
+// Whether the pid is a live process other than us. EPERM: alive, only not
+// ours to signal.
+bool lives(long pid) {
+    return pid > 0 && pid <= INT_MAX && pid != getpid() &&
+           (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+bool young(const struct stat& info) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::labs(now.tv_sec - info.st_mtim.tv_sec) < BEING_WRITTEN_SECONDS;
+}
+
+// What sits at a lock name: nothing, a stale lock file (`seen` as it was
+// read, so that only that file is removed), or someone's lock.
+struct LockLook {
+    bool present = false;
+    std::optional<LockHolder> holder;
+    struct stat seen {};
+};
+
+// The directory is writable by every user: a FIFO or a link planted there
+// must neither block us nor lead us elsewhere, so links are not followed
+// and the open never waits.
+LockLook read_lock(const std::string& lock_file) {
     const int fd =
         open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    present = fd >= 0 || errno != ENOENT;
-    if (fd < 0) {
-        return {0, lock_file, !present};
+    if (fd < 0 && errno == ENOENT) {
+        return {};
     }
-    struct stat info {};
-    char text[32] = {};
-    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const ssize_t got = regular ? read(fd, text, sizeof text - 1) : -1;
-    close(fd);
-    return {got < 0 ? 0 : live_pid(text), lock_file, got >= 0};
+    LockLook look{true, LockHolder{lock_file, std::nullopt, false}};
+    char bytes[32] = {};
+    const bool regular = fd >= 0 && fstat(fd, &look.seen) == 0 && S_ISREG(look.seen.st_mode);
+    const ssize_t got = regular ? read(fd, bytes, sizeof bytes - 1) : -1;
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (got < 0) {
+        return look;
+    }
+    const std::optional<long> pid = named_pid(bytes, got);
+    look.holder->readable = true;
+    if (pid && lives(*pid)) {
+        look.holder->pid = static_cast<pid_t>(*pid);
+    } else if (pid || !young(look.seen)) {
+        look.holder.reset(); // stale: its process is gone
+    }
+    return look;
+}
+
+// Removes the stale lock file only while it is the one that was read:
+// another run that found it too may already have put its own there.
+void remove_stale(const std::string& lock_file, const struct stat& seen) {
+    struct stat now {};
+    if (lstat(lock_file.c_str(), &now) == 0 && now.st_dev == seen.st_dev &&
+        now.st_ino == seen.st_ino && now.st_ctim.tv_sec == seen.st_ctim.tv_sec &&
+        now.st_ctim.tv_nsec == seen.st_ctim.tv_nsec) {
+        unlink(lock_file.c_str());
+    }
 }
 
 enum class Link { made, taken, impossible };
@@ -121,53 +172,53 @@ void remember(const std::string& lock_file) {
 
 // Our lock file in one directory, or whoever holds the port by one there.
 // A stale file is removed and the link tried again; so is a file that
-// went away between our look and our link.
-LockHolder lock_in(const std::string& dir, const std::string& name) {
+// went away between our look and our link, and ours when it was replaced
+// right after the link.
+std::optional<LockHolder> lock_in(const std::string& dir, const std::string& name) {
     const std::string lock_file = dir + "/" + name;
-    bool present = false;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        LockHolder holder = read_lock(lock_file, present);
-        if (holder.holds() || made_count >= MAX_LOCK_FILES || lock_file.size() >= PATH_MAX) {
-            return holder;
+        const LockLook look = read_lock(lock_file);
+        if (look.holder || made_count >= MAX_LOCK_FILES || lock_file.size() >= PATH_MAX) {
+            return look.holder;
         }
-        if (present) {
-            unlink(lock_file.c_str()); // stale: its process is gone
+        if (look.present) {
+            remove_stale(lock_file, look.seen);
         }
         const Link link = link_our_lock(dir, lock_file);
-        if (link == Link::made) {
-            remember(lock_file);
+        if (link == Link::impossible) {
+            return std::nullopt;
         }
-        if (link != Link::taken) {
-            return {};
+        if (link == Link::made && holds_our_pid(lock_file.c_str())) {
+            remember(lock_file);
+            return std::nullopt;
         }
     }
-    return read_lock(lock_file, present);
+    return read_lock(lock_file).holder;
 }
 
 } // namespace
 
-LockHolder lock_port(const std::string& path) {
-    const std::string device = resolved_path(path);
-    if (device.empty()) {
-        return {};
+std::optional<LockHolder> lock_port(const std::string& path) {
+    const std::optional<std::string> device = resolved_path(path);
+    if (!device) {
+        return std::nullopt;
     }
     const int length =
         std::snprintf(our_text, sizeof our_text, "%10d\n", static_cast<int>(getpid()));
     our_length = static_cast<std::size_t>(length);
-    const std::string name = lock_name(device);
+    const std::string name = lock_name(*device);
     std::set<std::string> searched;
     for (const std::string& dir : lock_dirs()) {
-        const std::string real_dir = resolved_path(dir);
-        if (real_dir.empty() || !searched.insert(real_dir).second) {
+        const std::optional<std::string> real_dir = resolved_path(dir);
+        if (!real_dir || !searched.insert(*real_dir).second) {
             continue;
         }
-        LockHolder holder = lock_in(real_dir, name);
-        if (holder.holds()) {
+        if (std::optional<LockHolder> holder = lock_in(*real_dir, name)) {
             unlock_port();
             return holder;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 void unlock_port() {

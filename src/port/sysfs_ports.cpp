@@ -4,8 +4,10 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
+#include "console.h"
 #include "host_paths.h"
 #include "links.h"
 
@@ -13,11 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The first line of a sysfs attribute; empty when it cannot be read.
-std::string read_attribute(const fs::path& file) {
+// The first line of a sysfs attribute; nothing when the device has no
+// such attribute or it cannot be read.
+std::optional<std::string> read_attribute(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
-    std::getline(in, line);
+    if (!in || (!std::getline(in, line) && !in.eof())) {
+        return std::nullopt;
+    }
     return line;
 }
 
@@ -41,21 +46,24 @@ std::string uart_name(const std::string& type) {
 // (two levels up for usb-serial adapters, one for ACM); empty for a device
 // that is not on USB. The walk stops at the root of sysfs.
 std::string usb_details(const fs::path& device) {
-    const fs::path top = resolved_path(sysfs_root());
+    const fs::path top = resolved_path(sysfs_root()).value_or("/");
     for (fs::path dir = device.parent_path(); dir != top && dir.has_relative_path();
          dir = dir.parent_path()) {
-        const std::string vendor = read_attribute(dir / "idVendor");
-        if (vendor.empty()) {
+        const std::optional<std::string> vendor = read_attribute(dir / "idVendor");
+        if (!vendor) {
             continue;
         }
-        std::string details = vendor + ":" + read_attribute(dir / "idProduct");
-        std::string name = read_attribute(dir / "manufacturer");
-        const std::string product = read_attribute(dir / "product");
+        const auto field = [&](const char* name) {
+            return read_attribute(dir / name).value_or("");
+        };
+        std::string details = *vendor + ":" + field("idProduct");
+        std::string name = field("manufacturer");
+        const std::string product = field("product");
         name += name.empty() || product.empty() ? product : " " + product;
         if (!name.empty()) {
             details += "  " + name;
         }
-        const std::string serial = read_attribute(dir / "serial");
+        const std::string serial = field("serial");
         if (!serial.empty()) {
             details += "  serial " + serial;
         }
@@ -66,18 +74,20 @@ std::string usb_details(const fs::path& device) {
 
 // The port behind one entry of class/tty, if it has hardware.
 bool describe(const fs::path& tty, SysfsPort& port) {
-    const std::string device = resolved_path(tty / "device");
-    if (device.empty()) {
+    const std::optional<std::string> device = resolved_path(tty / "device");
+    if (!device) {
         return false; // virtual: consoles, pseudo-terminals
     }
     port.name = tty.filename().string();
     std::error_code error;
-    port.driver = fs::read_symlink(fs::path(device) / "driver", error).filename().string();
-    const std::string type = read_attribute(tty / "type");
+    port.driver = fs::read_symlink(fs::path(*device) / "driver", error).filename().string();
+    // Only the serial core's UARTs have a type; 0 is a port where nothing answers.
+    const std::optional<std::string> type = read_attribute(tty / "type");
     if (type == "0") {
         return false;
     }
-    port.hardware = type.empty() ? usb_details(device) : uart_name(type);
+    port.hardware = type ? uart_name(*type) : usb_details(*device);
+    port.console = is_console_name(port.name);
     return true;
 }
 

@@ -10,6 +10,7 @@ struct SysfsPort {
     std::string driver;   // name of the driver bound to its device, e.g. "ftdi_sio"; may be empty
     std::string hardware; // what sits behind it, fields two blanks apart: "16550A", or
                           // "0403:6001  FTDI FT232R USB UART  serial A10K3Z5M"; may be empty
+    bool console = false; // the kernel's console writes to it (see console.h)
 };
 
 // Reads sysfs only; opens no device. A tty without a device link (virtual

@@ -17,12 +17,14 @@
 //   serial_close    close a port; closing a closed port is no error
 //   serial_putc     write one byte
 //   serial_puts     write a text of at most 300 bytes plus a line end
+//   serial_write    write what the line takes of a block, waiting a bounded time
 //   serial_getc     read one byte, waiting at most the read time-out
 //   serial_gets     read one line into a caller's buffer
 //   serial_ungetc   push one character back for the next serial_getc
 //   serial_set_modem_line   raise or lower DTR or RTS
 //   serial_keep_lines_at_close   clear HUPCL: closing leaves DTR and RTS
 //   serial_discard_input   drop what came in and was not read yet
+//   serial_input_waiting   count what came in and was not read yet
 //   serial_device_path   the device file that a port number stands for
 #pragma once
 
@@ -120,6 +122,17 @@ std::int32_t serial_close(std::int32_t port);
 // was not written (no retry).
 std::int32_t serial_putc(std::int32_t port, std::int32_t c);
 
+// Writes the first bytes of data[0..size) that the line takes without
+// blocking, waiting up to wait_ms for it to take any (a full output
+// buffer: a device or flow control that holds the host back). Returns how
+// many were taken, 0 when none were within the wait (not an error), or
+// SERIAL_BAD_ARGUMENT (also for a negative size or wait), SERIAL_NOT_OPEN,
+// or SERIAL_IO_ERROR when the write failed or the line hung up, after
+// which an unknown part of the bytes has gone out. The descriptor's own
+// blocking mode is as before after every call.
+std::int32_t serial_write(std::int32_t port, const char* data, std::int32_t size,
+                          std::int32_t wait_ms);
+
 // Writes text (up to its first 0 byte) and then the line end, one byte per
 // write. Returns SERIAL_TOO_LONG, before any other test and with nothing
 // written, when text is longer than SERIAL_TEXT_MAX; else SERIAL_OK or the
@@ -169,6 +182,12 @@ std::int32_t serial_keep_lines_at_close(std::int32_t port);
 // SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when the flush fails (the push-back
 // is gone either way).
 std::int32_t serial_discard_input(std::int32_t port);
+
+// How many bytes the line has received and not yet handed to serial_getc,
+// the pushed-back character included. Returns that count (0 or more),
+// SERIAL_BAD_ARGUMENT, SERIAL_NOT_OPEN, or SERIAL_IO_ERROR when the driver
+// cannot say.
+std::int32_t serial_input_waiting(std::int32_t port);
 
 // The path of the device file for a port number, e.g. "/dev/ttyS1";
 // formed for any number, in range or not. Opens nothing.

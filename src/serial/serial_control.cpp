@@ -41,3 +41,16 @@ std::int32_t serial_discard_input(std::int32_t port) {
     slot->pushback = -1;
     return tcflush(slot->fd, TCIFLUSH) == 0 ? SERIAL_OK : SERIAL_IO_ERROR;
 }
+
+std::int32_t serial_input_waiting(std::int32_t port) {
+    std::int32_t result = SERIAL_OK;
+    SerialPort* slot = open_slot_for(port, &result);
+    if (slot == nullptr) {
+        return result;
+    }
+    int count = 0;
+    if (ioctl(slot->fd, FIONREAD, &count) != 0) {
+        return SERIAL_IO_ERROR;
+    }
+    return count + (slot->pushback >= 0 ? 1 : 0);
+}

@@ -1,6 +1,8 @@
 #include "serial_table.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -27,7 +29,44 @@ bool line_hung_up(int fd) {
     return poll(&probe, 1, 0) > 0 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// One write that takes what fits and never waits: the descriptor blocks
+// for reads (the read time-out relies on it), so it is non-blocking only
+// for this write.
+ssize_t write_without_waiting(int fd, const char* data, std::size_t size) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) {
+        return -1;
+    }
+    const ssize_t written = write(fd, data, size);
+    const int error = errno;
+    fcntl(fd, F_SETFL, flags);
+    errno = error;
+    return written;
+}
+
 } // namespace
+
+std::int32_t serial_write(std::int32_t port, const char* data, std::int32_t size,
+                          std::int32_t wait_ms) {
+    std::int32_t result = SERIAL_OK;
+    SerialPort* slot = open_slot_for(port, &result);
+    if (slot == nullptr || size < 0 || wait_ms < 0) {
+        return slot == nullptr ? result : SERIAL_BAD_ARGUMENT;
+    }
+    const auto count = static_cast<std::size_t>(size);
+    ssize_t written = write_without_waiting(slot->fd, data, count);
+    if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
+        // poll sees room, and a hang-up, without taking a byte.
+        pollfd room{slot->fd, POLLOUT, 0};
+        const int ready = poll(&room, 1, wait_ms);
+        if (ready > 0 && (room.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return SERIAL_IO_ERROR;
+        }
+        written = ready > 0 ? write_without_waiting(slot->fd, data, count) : 0;
+        written = written < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : written;
+    }
+    return written < 0 ? SERIAL_IO_ERROR : static_cast<std::int32_t>(written);
+}
 
 std::int32_t serial_putc(std::int32_t port, std::int32_t c) {
     std::int32_t result = SERIAL_OK;

@@ -66,6 +66,11 @@ int next_byte(DeviceLine& line) {
 
 DeviceString receive_string(DeviceLine& line, std::size_t keep) {
     DeviceString received;
+    receive_string(line, keep, received);
+    return received;
+}
+
+void receive_string(DeviceLine& line, std::size_t keep, DeviceString& received) {
     for (int byte = next_byte(line); byte != 0; byte = next_byte(line)) {
         if (received.bytes.size() < keep) {
             received.bytes.push_back(static_cast<char>(byte));
@@ -73,7 +78,6 @@ DeviceString receive_string(DeviceLine& line, std::size_t keep) {
             ++received.cut;
         }
     }
-    return received;
 }
 
 void send_bytes(DeviceLine& line, const std::string& bytes) {

@@ -56,6 +56,10 @@ struct DeviceString {
 // memory stays bounded whatever the device sends. Throws LinkLost.
 DeviceString receive_string(DeviceLine& line, std::size_t keep);
 
+// As receive_string, into `received`, which holds what had come when it
+// throws.
+void receive_string(DeviceLine& line, std::size_t keep, DeviceString& received);
+
 // Sends bytes as they are, all of them, waiting for room as the patience
 // allows: a device that takes no byte for the time-out ends the session.
 // Throws LinkLost; the bytes before the failure may have gone out.

@@ -1,5 +1,6 @@
 #include "error_format.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -20,7 +21,10 @@ std::string escaped(const std::string& text, bool property) {
 }
 
 std::string gnu_line(const std::string& path, std::optional<std::uint64_t> line,
-                     const std::string& message) {
+                     std::string message) {
+    // One report, one line: editors read up to the first line end.
+    std::replace_if(
+        message.begin(), message.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     if (path.empty()) {
         return "lorvrc: error: " + message + "\n";
     }

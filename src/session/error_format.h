@@ -23,7 +23,8 @@ std::string path_for_editors(const std::string& path, const std::optional<std::s
 //   github  ::error file=PATH,line=LINE::MESSAGE, the properties that are
 //           there, with the workflow command format's escapes: "%", CR
 //           and LF everywhere, "," and ":" in the path too.
-// An empty path means that no file was requested. The message is otherwise
-// kept byte for byte.
+// gnu writes each CR and LF of the message as a blank, so that the report
+// stays one line. An empty path means that no file was requested. The
+// message is otherwise kept byte for byte.
 std::string error_line(ErrorFormat format, const std::string& path,
                        std::optional<std::uint64_t> line, const std::string& message);

@@ -76,9 +76,10 @@ std::optional<std::uint64_t> NumberedLines::find(const std::string& digits) cons
         return std::nullopt;
     }
     const std::uint64_t value = value_of(digits);
-    for (const Start& start : starts_) {
-        if (start.value == value && start.digits == digits.size()) {
-            return start.file_line;
+    // A number given twice: the interpreter keeps the later line.
+    for (auto start = starts_.rbegin(); start != starts_.rend(); ++start) {
+        if (start->value == value && start->digits == digits.size()) {
+            return start->file_line;
         }
     }
     return std::nullopt;

@@ -26,8 +26,9 @@ class NumberedLines {
     // Past NUMBERED_LINES_MAX kept lines the rest of the file is not.
     void add(const std::string& text, std::uint64_t number);
 
-    // The first line of the file on which the BASIC line with exactly
-    // these digits starts; nullopt when none does or it was not kept.
+    // The line of the file on which the BASIC line with exactly these
+    // digits starts, the last such line when several do (the one the
+    // interpreter keeps); nullopt when none does or it was not kept.
     std::optional<std::uint64_t> find(const std::string& digits) const;
 
     std::size_t size() const { return starts_.size(); }

@@ -23,18 +23,10 @@ std::string reported_file(const std::string& directory, const ServedFile& curren
     return parts.directory + "\\" + parts.base;
 }
 
-} // namespace
-
-void print_error_report(DeviceLine& line, const ServedFile& current, const ServedLines& served,
-                        ErrorFormat format) {
-    // Editors and scripts look for the report at the start of a line.
-    end_open_stderr_line();
-    const std::optional<std::string> directory = fetch_current_directory();
-    if (format == ErrorFormat::plain) {
-        write_to_stderr("Error " + reported_file(directory.value_or(UNKNOWN_DIRECTORY), current) +
-                        " ");
-    }
-    const DeviceString payload = receive_string(line, REPORT_KEEP);
+// The rest of the report's line once the payload is read, or as much of
+// it as came before the line was lost.
+void print_payload(const DeviceString& payload, const std::optional<std::string>& directory,
+                   const ServedFile& current, const ServedLines& served, ErrorFormat format) {
     const std::size_t comma = payload.bytes.find(',');
     const std::size_t start = comma == std::string::npos ? 0 : comma + 1;
     const std::string message = payload.bytes.substr(start);
@@ -47,6 +39,29 @@ void print_error_report(DeviceLine& line, const ServedFile& current, const Serve
     const ErrorPlace place = served.place_of(message, current);
     write_to_stderr(
         error_line(format, path_for_editors(place.path, directory), place.line, message + cut));
+}
+
+} // namespace
+
+void print_error_report(DeviceLine& line, const ServedFile& current, const ServedLines& served,
+                        ErrorFormat format) {
+    // Editors and scripts look for the report at the start of a line.
+    end_open_stderr_line();
+    const std::optional<std::string> directory = fetch_current_directory();
+    if (format == ErrorFormat::plain) {
+        write_to_stderr("Error " + reported_file(directory.value_or(UNKNOWN_DIRECTORY), current) +
+                        " ");
+    }
+    DeviceString payload;
+    try {
+        receive_string(line, REPORT_KEEP, payload);
+    } catch (const LinkLost&) {
+        // What the device said before it fell silent or went away is
+        // still the best clue the user gets.
+        print_payload(payload, directory, current, served, format);
+        throw;
+    }
+    print_payload(payload, directory, current, served, format);
 }
 
 void print_trace_text(DeviceLine& line) {

@@ -19,7 +19,8 @@
 // of it when it has none), byte for byte. "(unknown directory)" stands for
 // a directory that cannot be fetched. Of the payload 64 KiB are kept; the
 // rest is read and counted, and " [N more bytes cut]" ends the line.
-// Nothing after the payload's 0 byte is read. Throws LinkLost.
+// Nothing after the payload's 0 byte is read. Throws LinkLost; the line
+// is then printed first with as much of the payload as had come.
 void print_error_report(DeviceLine& line, const ServedFile& current, const ServedLines& served,
                         ErrorFormat format);
 

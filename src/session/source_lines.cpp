@@ -1,5 +1,6 @@
 #include "source_lines.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -54,6 +55,32 @@ void SourceLineReader::skip_byte_order_mark() {
     start_ = matched == MARK_SIZE ? MARK_SIZE : 0;
 }
 
+bool SourceLineReader::ends_lines_with_cr() const {
+    const auto holds = [](const char* begin, const char* end, char c) {
+        return std::find(begin, end, c) != end;
+    };
+    const char* begin = buffer_.data() + start_;
+    bool cr = holds(begin, buffer_.data() + end_, '\r');
+    if (holds(begin, buffer_.data() + end_, '\n')) {
+        return false;
+    }
+    // The rest of the file, read where it lies: a pipe, which cannot be
+    // read ahead, is judged by its first read.
+    off_t at = lseek(fd_, 0, SEEK_CUR);
+    std::array<char, std::size_t{64} * 1024> ahead{};
+    for (ssize_t count = 0; at >= 0; at += count) {
+        count = pread(fd_, ahead.data(), ahead.size(), at);
+        if (count <= 0) {
+            break;
+        }
+        if (holds(ahead.data(), ahead.data() + count, '\n')) {
+            return false;
+        }
+        cr = cr || holds(ahead.data(), ahead.data() + count, '\r');
+    }
+    return cr;
+}
+
 void SourceLineReader::add(SourceLine& line, Cp1252Length& measure, int byte) const {
     if (line.length < keep_) {
         line.text.push_back(static_cast<char>(byte));
@@ -68,6 +95,7 @@ bool SourceLineReader::next(SourceLine& line) {
     }
     if (number_ == 0) {
         skip_byte_order_mark();
+        line_end_ = ends_lines_with_cr() ? '\r' : '\n';
     }
     line.text.clear();
     line.length = 0;
@@ -77,7 +105,7 @@ bool SourceLineReader::next(SourceLine& line) {
     // where it is dropped) or belongs to the line.
     bool held_cr = false;
     for (int byte = next_byte(); byte >= 0; byte = next_byte()) {
-        if (byte == '\n') {
+        if (byte == line_end_) {
             return finish(line, measure, false);
         }
         if (held_cr) {

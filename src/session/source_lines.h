@@ -17,12 +17,13 @@ struct SourceLine {
 };
 
 // Reads a file's lines in order from a descriptor it does not own. Lines
-// end at line feeds only; the last piece after the final line feed is a
-// line too (so an empty file is one empty line). Files made on other
-// systems read as their lines: a CR right before a line feed or at the end
-// of the file is not part of the line (a CR anywhere else is), and a UTF-8
-// byte order mark at the start of the file is skipped; what is dropped is
-// not measured either. At most `keep` bytes of a line are stored: the rest
+// end at line feeds; the last piece after the final line feed is a line
+// too (so an empty file is one empty line). Files made on other systems
+// read as their lines: a CR right before a line feed or at the end of the
+// file is not part of the line (a CR anywhere else is); a file that holds
+// CRs and no line feed at all (classic Mac OS) has its lines ended by CRs
+// instead; a UTF-8 byte order mark at the start of the file is skipped.
+// What is dropped is not measured either. At most `keep` bytes of a line are stored: the rest
 // of a longer line is read to its line feed and only counted, so memory
 // never grows with the line.
 class SourceLineReader {
@@ -51,6 +52,9 @@ class SourceLineReader {
     int next_byte();
     // Leaves out a byte order mark the file starts with.
     void skip_byte_order_mark();
+    // Whether the file holds a CR and no line feed, looked at from the
+    // first read on without moving the descriptor's offset.
+    bool ends_lines_with_cr() const;
     // Appends a byte to the line: stored while it fits, always measured.
     void add(SourceLine& line, Cp1252Length& measure, int byte) const;
     // Numbers the line and gives it its measured length; returns true.
@@ -62,6 +66,7 @@ class SourceLineReader {
     std::uint64_t bytes_read_ = 0;
     int error_ = 0;
     bool ended_ = false;
+    char line_end_ = '\n';
     // Large reads: a file of many short lines costs few system calls.
     std::array<char, std::size_t{64} * 1024> buffer_{};
     std::size_t start_ = 0;

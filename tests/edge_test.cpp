@@ -1,0 +1,185 @@
+// Ports at the edges, end to end: the kernel's console, the master side
+// of a pseudo-terminal, a device that stops taking bytes, a device node
+// that udev has not given its group yet, a banner longer than the boot wait.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+
+#include "device_session.h"
+#include "pty_device.h"
+#include "tool_process.h"
+
+using namespace testing_support;
+using std::string_literals::operator""s;
+namespace fs = std::filesystem;
+
+namespace {
+
+const milliseconds DEADLINE(3000);
+
+// Makes `path` below the test tree's root: a file that holds `bytes`, or
+// with "-> target" a link.
+void put(const std::string& path, const std::string& bytes) {
+    const fs::path made = fs::path(test_root()) / path;
+    fs::create_directories(made.parent_path());
+    std::error_code exists;
+    bytes.starts_with("-> ") ? fs::create_symlink(bytes.substr(3), made, exists)
+                             : static_cast<void>(std::ofstream(made) << bytes << '\n');
+}
+
+// A 16550A the kernel found, as sysfs shows it.
+void make_uart(const std::string& name) {
+    put("sys/class/tty/" + name + "/device", "-> ../../../devices/platform/serial8250");
+    put("sys/devices/platform/serial8250/driver", "-> serial8250");
+    put("sys/class/tty/" + name + "/type", "4");
+}
+
+struct Ran {
+    std::optional<int> status;
+    std::string stderr_text, stdout_text;
+};
+
+Ran run(const std::vector<std::string>& args) {
+    ToolProcess tool(tool_under_test(), args);
+    const std::optional<int> status = tool.wait(DEADLINE);
+    return {status, tool.stderr_text(), tool.stdout_text()};
+}
+
+class Console : public testing::Test {
+    void SetUp() override { TearDown(); }
+    void TearDown() override { fs::remove_all(fs::path(test_root()) / "sys"); }
+};
+
+// Here a pseudo-terminal stands in for ttyS2, the console's UART.
+TEST_F(Console, IsMarkedNeverSuggestedAndWarnedOfOnce) {
+    PtyDevice device;
+    struct stat pty {};
+    ASSERT_EQ(stat(device.slave_path().c_str(), &pty), 0);
+    put("sys/class/tty/console/active", "tty0 ttyS2");
+    put("sys/class/tty/ttyS2/dev",
+        std::to_string(major(pty.st_rdev)) + ":" + std::to_string(minor(pty.st_rdev)));
+    make_uart("ttyS2");
+    const std::string missing = test_root() + "/dev/ttyUSB5";
+    const std::string cannot_open =
+        "lorvrc: cannot open " + missing + ": No such file or directory (";
+    EXPECT_EQ(run({"prog", missing}).stderr_text,
+              cannot_open + "lorvrc --list shows the ports there are)\n");
+    make_uart("ttyS3");
+    EXPECT_EQ(run({"--list"}).stdout_text, test_root() +
+                                               "/dev/ttyS2  serial8250  16550A  console\n" +
+                                               test_root() + "/dev/ttyS3  serial8250  16550A\n");
+    EXPECT_EQ(run({"prog", missing}).stderr_text,
+              cannot_open + "ports with hardware here: " + test_root() +
+                  "/dev/ttyS3, 16550A; use it with: lorvrc prog ttyS3)\n");
+    // The run goes on; the warning comes first.
+    ToolProcess tool(tool_under_test(), {"--dtr=on", "prog", device.slave_path()});
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    device.send("O");
+    EXPECT_EQ(tool.wait(DEADLINE), 0);
+    EXPECT_EQ(tool.stderr_text(), "lorvrc: " + device.slave_path() +
+                                      " is the kernel's console; its messages and a login prompt "
+                                      "there will disturb the device\nlorvrc: " +
+                                      device.slave_path() +
+                                      " has no modem control lines; --dtr is ignored\n");
+}
+
+// The multiplexer would make a pseudo-terminal that nobody answers on; a
+// master reached by another name is refused once opened.
+TEST(PtyMaster, IsRefusedAsNoSerialPort) {
+    PtyDevice device;
+    const std::string held =
+        "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(device.master());
+    for (const std::string& port : {"/dev/ptmx"s, held}) {
+        const Ran ran = run({"--timeout=1", "prog", port});
+        EXPECT_EQ(ran.status, 1) << port;
+        EXPECT_EQ(ran.stderr_text, "lorvrc: " + port +
+                                       " is the master side of a pseudo-terminal, not a serial "
+                                       "port; give its other side, /dev/pts/N\n");
+    }
+}
+
+// --timeout bounds a write too: a device that asks for a large file and
+// then reads nothing ends the run, the port given back.
+TEST(Stalled, DeviceThatTakesNothingEndsTheRun) {
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 20000; ++i, lines += "10 PRINT \"x\"\n") {
+    }
+    dir.write_file("big.bas", lines); // far more than a pty's buffers hold
+    PtyDevice device;
+    ToolProcess tool(tool_under_test(), {"--timeout=1", "prog", device.slave_path()}, dir.path());
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    device.send("Mbig\0"s);
+    EXPECT_EQ(tool.wait(DEADLINE), 1);
+    EXPECT_EQ(tool.stderr_text(),
+              "lorvrc: the device on " + device.slave_path() + " took nothing for 1 s\n");
+}
+
+// A node we may not open, just made (or changed): --wait waits for udev
+// to set its mode, saying so once; past the limit, the open's message.
+TEST(HotPlug, NodeWithoutItsModeYetIsWaitedFor) {
+    const bool root = geteuid() == 0;
+    if (root && access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs setpriv to act as an unprivileged user";
+    }
+    for (const bool made_ready : {true, false}) {
+        PtyDevice device;
+        const std::string slave = device.slave_path();
+        ASSERT_EQ(chmod(slave.c_str(), 0), 0);
+        std::vector<std::string> as = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                       "--clear-groups"};
+        as = root ? as : std::vector<std::string>{};
+        as.insert(as.end(), {tool_under_test(), "--wait=2", "prog", slave});
+        ToolProcess tool(as[0], {as.begin() + 1, as.end()});
+        const std::string waiting = "lorvrc: waiting for " + slave +
+                                    " to be ready (it has just appeared; its permissions are not "
+                                    "set yet)\n";
+        EXPECT_TRUE(tool.wait_for_stderr(waiting, DEADLINE));
+        if (made_ready) {
+            chmod(slave.c_str(), 0666);
+            EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+            device.send("O");
+        }
+        EXPECT_EQ(tool.wait(DEADLINE), made_ready ? 0 : 1);
+        EXPECT_EQ(tool.stderr_text(),
+                  waiting +
+                      (made_ready ? "" : "lorvrc: cannot open " + slave + ": Permission denied\n"));
+    }
+}
+
+// A banner that outlasts --boot-wait is dropped until the line is quiet:
+// its letters are never read as requests.
+TEST(Banner, OutlastingTheBootWaitIsDroppedUntilQuiet) {
+    PtyDevice device;
+    ToolProcess tool(tool_under_test(), {"-v", "--boot-wait=100", "prog", device.slave_path()});
+    // Its lock file is made right before the open.
+    const std::string lock = test_root() + "/run/lock/LCK..pts_" + device.slave_path().substr(9);
+    const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
+    while (access(lock.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    const std::string banner = "Init BASIC\r\n";
+    for (int i = 0; i < 20; ++i) {
+        device.send(banner);
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
+    device.send("O");
+    EXPECT_EQ(tool.wait(DEADLINE), 0);
+    std::smatch dropped;
+    const std::string text = tool.stderr_text();
+    ASSERT_TRUE(std::regex_match(
+        text, dropped,
+        std::regex("lorvrc: dropped (\\d+) bytes the device sent during the boot wait\n")))
+        << text;
+    EXPECT_GT(std::stoul(dropped[1]), 0U);
+    EXPECT_LE(std::stoul(dropped[1]), 20 * banner.size());
+}
+
+} // namespace
