@@ -233,8 +233,6 @@ const std::vector<SessionRow> ROWS = {
     // Where a report points: the file served, and the file's line.
     served_report("gnu_line_found", "gnu", "1,Syntax error in line 39", FOUND + "\n"),
     served_report("gnu_line_not_found", "gnu", "3,Bad line 3", NOT_FOUND + "\n"),
-    served_report("github_line_found", "github", "1,Syntax error in line 39",
-                  "::error file=sub/b.inc,line=4::Syntax error in line 39\n"),
     served_report("plain_names_the_file_as_asked", "plain", "1,m", "Error <dir>\\sub/./b.inc m\n"),
     // A device silent in the middle of its report: the part that came.
     format_row("report_cut_short", "", {"--timeout=1"},

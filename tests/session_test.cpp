@@ -61,8 +61,6 @@ const SessionRow ROWS[] = {
     refused("no_arguments", {}, ""),
     // Never sent to the device as a program name.
     refused("unknown_option", {"-b", "115200", "prog", "1"}, unknown("-b")),
-    refused("variable_out_of_range", {"prog"},
-            "there is no serial port 16 (from LORVRC_PORT); port numbers go from 0 to 15", "16"),
     refused(
         "missing_tty_name", {"prog", "ttyUSB5"},
         "cannot open <root>/dev/ttyUSB5: No such file or directory (lorvrc --list shows the ports "
@@ -98,28 +96,18 @@ TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
     }
 }
 
-// Makes `path` below the test tree's root: a file that holds `bytes`, or
-// with "-> target" a link (devices share drivers: one there already stays).
-void put(const std::string& path, const std::string& bytes) {
-    const fs::path made = fs::path(test_root()) / path;
-    fs::create_directories(made.parent_path());
-    std::error_code exists;
-    bytes.starts_with("-> ") ? fs::create_symlink(bytes.substr(3), made, exists)
-                             : static_cast<void>(std::ofstream(made) << bytes << '\n');
-}
-
 // A tty as the kernel shows it: its class entry, its device (`above` /
 // `device`) with that device's driver, and its UART type or the attributes
 // of the USB device `above` it (ids, then the strings it has).
 void make_tty(const std::string& name, const std::string& above, const std::string& device,
               const std::string& driver, const std::vector<std::string>& attributes) {
     const char* const USB[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-    put("sys/class/tty/" + name + "/device", "-> ../../../devices/" + above + "/" + device);
-    put("sys/devices/" + above + "/" + device + "/driver", "-> " + driver);
+    plant("sys/class/tty/" + name + "/device", "-> ../../../devices/" + above + "/" + device);
+    plant("sys/devices/" + above + "/" + device + "/driver", "-> " + driver);
     for (std::size_t i = 0; i < attributes.size(); ++i) {
-        put(attributes.size() == 1 ? "sys/class/tty/" + name + "/type"
-                                   : "sys/devices/" + above + "/" + USB[i],
-            attributes[i]);
+        plant(attributes.size() == 1 ? "sys/class/tty/" + name + "/type"
+                                     : "sys/devices/" + above + "/" + USB[i],
+              attributes[i]);
     }
 }
 
@@ -135,7 +123,7 @@ class PortList : public testing::Test {
 // Every tree has ttys without hardware: a virtual console, a ttyS with no
 // UART. Alone they make no port.
 TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
-    put("sys/class/tty/tty1/dev", "4:1");
+    plant("sys/class/tty/tty1/dev", "4:1");
     make_tty("ttyS0", "platform", "serial8250", "serial8250", {"0"});
     const SessionRow none = {"none", {"--list"}, {}, {}, "lorvrc: no serial ports found\n"};
     EXPECT_EQ(play(none), expected(none));
@@ -145,13 +133,13 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
     make_tty("ttyUSB0", "usb1/1-2", "1-2:1.0/ttyUSB0", "ftdi_sio",
              {"0403", "6001", "FTDI", "FT232R USB UART", "A10K3Z5M"});
     make_tty("ttyACM0", "usb1/1-3", "1-3:1.0", "cdc_acm", {"2e8a", "000a", "Raspberry Pi", "Pico"});
-    put("dev/ttyUSB0", "");
-    put("dev/ttyACM0", "");
+    plant("dev/ttyUSB0", "");
+    plant("dev/ttyACM0", "");
     // Relative, as udev makes them; the names are never read for a device.
-    put("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0", "-> ../../ttyUSB0");
-    put("dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "-> ../../ttyUSB0");
-    put("dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0", "-> ../../ttyACM0");
-    put("dev/serial/by-id/usb-gone-if00-port0", "-> ../../ttyUSB9");
+    plant("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0", "-> ../../ttyUSB0");
+    plant("dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "-> ../../ttyUSB0");
+    plant("dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0", "-> ../../ttyACM0");
+    plant("dev/serial/by-id/usb-gone-if00-port0", "-> ../../ttyUSB9");
     SessionRow all = {"all", {"--list", "ignored"}, {}, {}, ""};
     all.stdout_text = "<root>/dev/ttyACM0  cdc_acm  2e8a:000a  Raspberry Pi Pico\n"
                       "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0\n"
