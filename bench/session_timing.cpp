@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pty_device.h"
+#include "timing.h"
 #include "tool_process.h"
 
 using namespace testing_support;
@@ -29,7 +30,6 @@ const milliseconds SILENCE(10000);
 constexpr double CPU_GOAL_MS = 10.0;
 constexpr int START_RUNS = 50;
 constexpr double START_GOAL_MS = 5.0;
-const milliseconds DEADLINE(3000);
 
 double ms_of(const timeval& t) {
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;

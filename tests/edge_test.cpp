@@ -13,6 +13,7 @@
 
 #include "device_session.h"
 #include "pty_device.h"
+#include "timing.h"
 #include "tool_process.h"
 
 using namespace testing_support;
@@ -21,23 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const milliseconds DEADLINE(3000);
-
-// Makes `path` below the test tree's root: a file that holds `bytes`, or
-// with "-> target" a link.
-void put(const std::string& path, const std::string& bytes) {
-    const fs::path made = fs::path(test_root()) / path;
-    fs::create_directories(made.parent_path());
-    std::error_code exists;
-    bytes.starts_with("-> ") ? fs::create_symlink(bytes.substr(3), made, exists)
-                             : static_cast<void>(std::ofstream(made) << bytes << '\n');
-}
-
 // A 16550A the kernel found, as sysfs shows it.
 void make_uart(const std::string& name) {
-    put("sys/class/tty/" + name + "/device", "-> ../../../devices/platform/serial8250");
-    put("sys/devices/platform/serial8250/driver", "-> serial8250");
-    put("sys/class/tty/" + name + "/type", "4");
+    plant("sys/class/tty/" + name + "/device", "-> ../../../devices/platform/serial8250");
+    plant("sys/devices/platform/serial8250/driver", "-> serial8250");
+    plant("sys/class/tty/" + name + "/type", "4");
 }
 
 struct Ran {
@@ -61,9 +50,9 @@ TEST_F(Console, IsMarkedNeverSuggestedAndWarnedOfOnce) {
     PtyDevice device;
     struct stat pty {};
     ASSERT_EQ(stat(device.slave_path().c_str(), &pty), 0);
-    put("sys/class/tty/console/active", "tty0 ttyS2");
-    put("sys/class/tty/ttyS2/dev",
-        std::to_string(major(pty.st_rdev)) + ":" + std::to_string(minor(pty.st_rdev)));
+    plant("sys/class/tty/console/active", "tty0 ttyS2");
+    plant("sys/class/tty/ttyS2/dev",
+          std::to_string(major(pty.st_rdev)) + ":" + std::to_string(minor(pty.st_rdev)));
     make_uart("ttyS2");
     const std::string missing = test_root() + "/dev/ttyUSB5";
     const std::string cannot_open =

@@ -9,14 +9,14 @@
 #include <unistd.h>
 
 #include "pty_device.h"
+#include "session_rows.h"
+#include "timing.h"
 #include "tool_process.h"
 
 using namespace testing_support;
 using std::string_literals::operator""s;
 
 namespace {
-
-const milliseconds DEADLINE(3000);
 
 // The pid written as four bytes in the machine's order, as older tools did.
 std::string binary(std::int32_t pid) { return {reinterpret_cast<const char*>(&pid), sizeof pid}; }
@@ -43,14 +43,6 @@ const LockRow ROWS[] = {
     // Four bytes of text are text: pid 1 lives.
     {"four_bytes_of_text", "  1\n", 60, "process 1 holds the lock file <lock>"},
 };
-
-std::string replaced(std::string text, const std::string& mark, const std::string& by) {
-    for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at)) {
-        text.replace(at, mark.size(), by);
-        at += by.size();
-    }
-    return text;
-}
 
 class LockFiles : public testing::TestWithParam<LockRow> {};
 

@@ -13,6 +13,7 @@
 #include "device_session.h"
 #include "ser2net_server.h"
 #include "session_rows.h"
+#include "timing.h"
 
 using namespace testing_support;
 using std::string_literals::operator""s;
@@ -21,7 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const milliseconds DEADLINE(3000);
 // ser2net's devices: this port's link (RFC 2217) and the next (raw), which
 // each run points at its own pty.
 constexpr int DEVICE_PORT = 11;

@@ -2,9 +2,10 @@
 # Two jobs in one file, so the guest's init travels with its builder.
 #
 # On the host: real_drivers_guest.sh <cache dir> <static lorvrc> <test> [args]
-# fetches the distribution's generic kernel into the cache (once), builds an
-# initramfs of busybox, the static lorvrc, the USB serial modules and this
-# file as /init, and runs the test against them. Exit 77 (skipped) where
+# fetches the distribution's generic kernel into the cache (once for all
+# the build folders that share the cache), builds an initramfs of busybox,
+# the static lorvrc, the USB serial modules and this file as /init, and
+# runs the test against them. Exit 77 (skipped) where
 # QEMU, the static busybox or the kernel package cannot be had.
 #
 # In the guest (PID 1): loads the modules, then runs each line read on the
@@ -19,18 +20,19 @@ skip() {
 }
 
 fetch_kernel() { # into $1, from a package unpacked in a scratch folder
-  scratch=$(mktemp -d)
+  scratch=$(mktemp -d "$1.XXXXXX")
   package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }')
   [ -n "$package" ] && (cd "$scratch" && apt-get download -q "$package") ||
     { rm -rf "$scratch"; skip "cannot download the kernel package linux-image-amd64 (apt-get update first?)"; }
   dpkg-deb -x "$scratch"/*.deb "$scratch/x"
-  mkdir -p "$1.new"
-  cp "$scratch"/x/boot/vmlinuz-* "$1.new/vmlinuz"
+  mkdir "$scratch/kernel"
+  cp "$scratch"/x/boot/vmlinuz-* "$scratch/kernel/vmlinuz"
   for m in $modules; do
-    find "$scratch/x/lib/modules" -name "$m.ko" -exec cp {} "$1.new/" \;
+    find "$scratch/x/lib/modules" -name "$m.ko" -exec cp {} "$scratch/kernel/" \;
   done
+  # Whole or not at all; a build that fetched it meanwhile keeps its copy.
+  mv -T "$scratch/kernel" "$1" 2>/dev/null || true
   rm -rf "$scratch"
-  mv "$1.new" "$1"
 }
 
 if [ $$ -ne 1 ]; then
@@ -41,25 +43,26 @@ if [ $$ -ne 1 ]; then
     skip "no static /bin/busybox (Debian: busybox-static)"
   mkdir -p "$cache"
   [ -f "$cache/kernel/vmlinuz" ] || fetch_kernel "$cache/kernel"
-  root=$(mktemp -d)
-  trap 'rm -rf "$root"' EXIT
+  work=$(mktemp -d)
+  root=$work/root
+  trap 'rm -rf "$work"' EXIT
   mkdir -p "$root/bin" "$root/lib"
   cp /bin/busybox "$root/bin/"
   cp "$lorvrc" "$root/bin/lorvrc"
   ln -s busybox "$root/bin/sh"
   cp "$0" "$root/init"
   cp "$cache"/kernel/*.ko "$root/lib/"
-  (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$cache/initramfs"
+  (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initramfs"
   # The lines are UNIX sockets QEMU listens on; the test connects to them.
   mkdir "$root/s"
   on() { echo "socket,id=$1,path=$root/s/$1,server=on,wait=off"; }
   timeout 300 qemu-system-x86_64 -accel tcg -m 256 -nographic -no-reboot -nic none \
-    -kernel "$cache/kernel/vmlinuz" -initrd "$cache/initramfs" \
+    -kernel "$cache/kernel/vmlinuz" -initrd "$work/initramfs" \
     -append "console=ttyS0 8250.nr_uarts=4 panic=-1 quiet" \
     -chardev "$(on console)" -serial chardev:console -chardev "$(on uart)" -serial chardev:uart \
     -chardev "$(on usb)" -device qemu-xhci,id=xhci,addr=3 -device usb-serial,id=ftdi,bus=xhci.0,chardev=usb \
     -chardev "$(on monitor)" -monitor chardev:monitor -trace "serial_write,file=$root/s/trace" &
-  trap 'kill $!; rm -rf "$root"' EXIT # also when the test is cut short
+  trap 'kill $!; rm -rf "$work"' EXIT # also when the test is cut short
   for _ in $(seq 100); do [ -S "$root/s/monitor" ] || sleep 0.1; done
   REAL_DRIVERS_SOCKETS=$root/s "$@"
   exit

@@ -31,8 +31,10 @@ volatile std::sig_atomic_t made_count = 0;
 char our_text[16];
 std::size_t our_length = 0;
 
-// "LCK..<name>" for a resolved device path. Devices the kernel makes live
-// in /dev even when a test build looks for named ones elsewhere.
+} // namespace
+
+// Devices the kernel makes live in /dev even when a test build looks for
+// named ones elsewhere.
 std::string lock_name(const std::string& device) {
     std::string name = device;
     const std::string dev_dir = resolved_path(dev_root()).value_or("");
@@ -46,6 +48,8 @@ std::string lock_name(const std::string& device) {
     std::replace(name.begin(), name.end(), '/', '_');
     return "LCK.." + name;
 }
+
+namespace {
 
 // A lock file that names no process may be one another program is still
 // writing (created, pid not yet written): held while it is this young.

@@ -27,6 +27,9 @@ struct LockHolder {
     bool readable = true;
 };
 
+// "LCK..<name>" for a device path whose links are already resolved.
+std::string lock_name(const std::string& device);
+
 // Looks for a lock file of the device at `path` in each lock directory
 // (one that is a link to another is searched once). When someone holds
 // one, returns them and leaves no lock file of ours. Otherwise replaces

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <stdlib.h>
 
+#include "timing.h"
+
 namespace testing_support {
 
 std::string tool_under_test() { return LORVRC_UNDER_TEST; }
@@ -27,11 +29,19 @@ std::string TempDir::write_file(const std::string& name, const std::string& byte
     return file;
 }
 
+void plant(const std::string& path, const std::string& bytes) {
+    const std::filesystem::path made = std::filesystem::path(test_root()) / path;
+    std::filesystem::create_directories(made.parent_path());
+    std::error_code exists;
+    bytes.starts_with("-> ") ? std::filesystem::create_symlink(bytes.substr(3), made, exists)
+                             : static_cast<void>(std::ofstream(made) << bytes << '\n');
+}
+
 DeviceSession::DeviceSession(const std::vector<std::string>& args, int port,
                              const std::string& directory) {
     device.link_as_port(port);
     tool = std::make_unique<ToolProcess>(tool_under_test(), args, directory);
-    start_sequence = device.receive_through_zero(milliseconds(3000));
+    start_sequence = device.receive_through_zero(DEADLINE);
 }
 
 } // namespace testing_support

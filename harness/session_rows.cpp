@@ -8,15 +8,11 @@
 #include <unistd.h>
 
 #include "device_session.h"
+#include "timing.h"
 
 namespace testing_support {
 
 namespace {
-
-constexpr milliseconds TURN_DEADLINE(3000);
-constexpr milliseconds EXIT_DEADLINE(3000);
-// Long enough for a tool that wrongly goes on talking to have done so.
-constexpr milliseconds QUIET(100);
 
 void make_file(const TempDir& dir, const std::string& name, const std::string& bytes) {
     const std::string path = dir.path() + "/" + name;
@@ -36,7 +32,8 @@ std::string with_pty(const std::string& text, const PtyDevice& device) {
     return text == "<pty>" ? device.slave_path() : text;
 }
 
-// The text with every `from` replaced by `to`.
+} // namespace
+
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
         text.replace(at, from.size(), to);
@@ -44,8 +41,6 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     }
     return text;
 }
-
-} // namespace
 
 SessionOutcome expected(const SessionRow& row) {
     return {row.talk, "", row.stderr_text, row.stdout_text, row.status};
@@ -78,13 +73,13 @@ SessionOutcome play(const SessionRow& row, Ports ports) {
     SessionOutcome outcome;
     for (std::size_t turn = 0; turn < row.talk.size(); ++turn) {
         if (turn % 2 == 0) {
-            outcome.talk.push_back(device.receive(row.talk[turn].size(), TURN_DEADLINE));
+            outcome.talk.push_back(device.receive(row.talk[turn].size(), DEADLINE));
         } else {
             outcome.talk.push_back(row.talk[turn]);
             device.send(row.talk[turn]);
         }
     }
-    outcome.status = tool.wait(EXIT_DEADLINE);
+    outcome.status = tool.wait(DEADLINE);
     outcome.sent_after = device.receive_until_quiet(QUIET, QUIET);
     std::string text = replaced(tool.stderr_text(), device.slave_path(), "<port>");
     for (int port = ports.end - 1; port >= ports.first; --port) { // ttyS10 before ttyS1

@@ -27,6 +27,10 @@ class TempDir {
     std::string path_;
 };
 
+// Makes `path` below test_root(): a file that holds `bytes` and a line
+// feed, or with "-> target" a link to target (one already there stays).
+void plant(const std::string& path, const std::string& bytes);
+
 struct DeviceSession {
     // Links `port` to a new pty, starts the tool with `args` in `directory`
     // and reads the start sequence (through its 0 byte) into start_sequence.

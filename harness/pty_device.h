@@ -45,7 +45,8 @@ class PtyDevice {
     void send(const std::string& bytes) const;
 
     // Reads until `count` bytes have come or `timeout` has passed; returns
-    // what came. Waits through moments when no one holds the slave open.
+    // what came (with a timeout of 0, what had come already). Waits through
+    // moments when no one holds the slave open.
     std::string receive(std::size_t count, milliseconds timeout) const;
 
     // Reads through the first 0 byte (included in the result), or until

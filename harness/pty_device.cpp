@@ -64,7 +64,9 @@ void PtyDevice::send(const std::string& bytes) const {
 std::string PtyDevice::receive(std::size_t count, milliseconds timeout) const {
     std::string got;
     const auto deadline = Clock::now() + timeout;
-    while (got.size() < count && Clock::now() < deadline) {
+    // Looks once even when the time is up: what has come already counts.
+    for (bool first = true; got.size() < count && (first || Clock::now() < deadline);
+         first = false) {
         pollfd p{master_, POLLIN, 0};
         if (poll(&p, 1, 10) <= 0 || (p.revents & POLLIN) == 0) {
             // POLLHUP alone: no one holds the slave open (yet, or any more).

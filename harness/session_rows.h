@@ -60,6 +60,9 @@ struct Ports {
 // row's files, plays the turns.
 SessionOutcome play(const SessionRow& row, Ports ports = {0, 8});
 
+// The text with every `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to);
+
 std::ostream& operator<<(std::ostream& out, const SessionOutcome& outcome);
 std::ostream& operator<<(std::ostream& out, const SessionRow& row);
 

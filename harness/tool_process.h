@@ -23,7 +23,8 @@ constexpr bool UNDER_SANITIZERS = false;
 #endif
 
 // Path of the tool built to open its ports in test_port_dir() (defined
-// with the tests' own support, not in the harness the demo shares).
+// in device_session.cpp, with the session support that needs the test
+// build, not in the part the demo links).
 std::string tool_under_test();
 
 // Where the child's standard error goes: into stderr_text(), or into a

@@ -8,12 +8,11 @@
 #include <unistd.h>
 
 #include "pty_device.h"
+#include "timing.h"
 
 namespace testing_support {
 
 namespace {
-
-constexpr milliseconds START_DEADLINE(3000);
 
 // Whether something listens on 127.0.0.1:port, as the kernel lists it
 // (without connecting, which would open the device).
@@ -88,13 +87,12 @@ bool Ser2net::start() {
     process_ = std::make_unique<ToolProcess>(
         ser2net_program(),
         std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir_.path() + "/pid"});
-    return wait_until([this] { return listening(rfc_port_) && listening(raw_port_); },
-                      START_DEADLINE);
+    return wait_until([this] { return listening(rfc_port_) && listening(raw_port_); }, DEADLINE);
 }
 
 void Ser2net::stop() {
     kill(process_->pid(), SIGTERM);
-    process_->wait(START_DEADLINE);
+    process_->wait(DEADLINE);
 }
 
 } // namespace testing_support
