@@ -13,6 +13,7 @@ using Clock = NetworkLine::Clock;
 constexpr std::chrono::seconds NEGOTIATION_LIMIT(5);
 constexpr std::chrono::milliseconds PURGE_ANSWER_WAIT(500);
 constexpr std::size_t SAID_LIMIT = 200;
+constexpr std::chrono::milliseconds OPEN_NOTICE_WAIT(50);
 constexpr std::uint32_t BAUD = 38400;
 constexpr std::uint32_t DATA_BITS = 8;
 
@@ -113,6 +114,13 @@ Result<void> negotiate(NetworkLine& line, const std::string& shown, Clock::time_
         return Failure{shown + " does not answer as an RFC 2217 server within " +
                        std::to_string(NEGOTIATION_LIMIT.count()) +
                        " s (for a raw TCP port use tcp://)"};
+    }
+    // ser2net tells the modem state once it has opened the device; settings
+    // that reach it before are answered some 40 ms late. A server that tells
+    // nothing costs this short wait.
+    const auto heard = [&framing] { return framing.com_port_heard(); };
+    if (!line.exchange_until(heard, std::min(deadline, Clock::now() + OPEN_NOTICE_WAIT))) {
+        return ended(shown, line);
     }
     return {};
 }

@@ -82,6 +82,7 @@ void TelnetFraming::handle(const telnet_event_t& event) {
         break;
     case TELNET_EV_SUBNEGOTIATION:
         if (event.sub.telopt == TELOPT_COM_PORT) {
+            com_port_heard_ = true;
             if (const auto answer =
                     read_com_port_answer(std::string(event.sub.buffer, event.sub.size))) {
                 answers_.push_back(*answer);

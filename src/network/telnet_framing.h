@@ -49,6 +49,8 @@ class TelnetFraming {
     bool com_port_agreed() const { return com_port_; }
     // The server refused binary in either direction.
     bool binary_refused() const { return binary_refused_; }
+    // The server has sent a COM-PORT sub-negotiation of any kind.
+    bool com_port_heard() const { return com_port_heard_; }
     // The stream broke telnet's rules (not a telnet server).
     bool broken() const { return broken_; }
 
@@ -65,6 +67,7 @@ class TelnetFraming {
     bool binary_theirs_ = false;
     bool binary_refused_ = false;
     bool com_port_ = false;
+    bool com_port_heard_ = false;
     bool broken_ = false;
     enum class Scan { data, after_iac, after_refusal } refusal_scan_ = Scan::data;
 };
