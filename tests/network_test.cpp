@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <numeric>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -37,54 +38,41 @@ struct NeedsSer2net : testing::Environment {
 };
 const auto* const needs_ser2net = testing::AddGlobalTestEnvironment(new NeedsSer2net);
 
+// A session over the network: no files unless given, port links as
+// ser2net's devices.
+SessionRow net_row(const char* what, const std::vector<std::string>& args,
+                   const std::vector<std::string>& talk, const std::string& stderr_text,
+                   int status = 0, const char* variable = nullptr) {
+    return {what, args, {{"prog.bas", "A\nB"}}, talk, stderr_text, status, variable};
+}
+
 // Whole sessions over ser2net, one row per form and fault.
 TEST(Ser2net, Sessions) {
     Ser2net server(DEVICE_PORT);
     ASSERT_TRUE(server.start());
-    const std::string closed = local_url("rfc2217", free_port());
-    std::string every_byte;
-    for (int byte = 1; byte <= 0xFF; ++byte) {
-        every_byte += static_cast<char>(byte);
-    }
+    const std::string closed = local_url("rfc2217", free_port()), raw = server.raw();
+    std::string every_byte(255, '\0');
+    std::iota(every_byte.begin(), every_byte.end(), '\1');
     const SessionRow rows[] = {
-        {"rfc2217_file",
-         {"prog", server.rfc2217()},
-         {{"prog.bas", "A\nB"}},
-         {"Cprog\0"s, "Mprog\0"s, "OA\rB\r\0"s, "O"},
-         ""},
-        {"raw_file_and_the_options_it_cannot_use",
-         {"-t", "--dtr=on", "--no-hangup", "prog", server.raw()},
-         {{"prog.bas", "A"}},
-         {"Tprog\0"s, "Mprog\0"s, "OA\r\0"s, "O"},
-         "lorvrc: " + server.raw() +
-             " is a network port, with no hang-up to keep; --no-hangup is ignored\nlorvrc: " +
-             server.raw() + " has no modem control lines; --dtr is ignored\n"},
-        {"every_byte_from_the_device",
-         {"prog", server.rfc2217()},
-         {},
-         {"Cprog\0"s, "T" + every_byte + "\0O"s},
-         every_byte},
-        {"timeout",
-         {"--timeout=1", "prog", server.rfc2217()},
-         {},
-         {"Cprog\0"s},
-         "lorvrc: no answer from the device on " + server.rfc2217() + " for 1 s\n",
-         1},
-        {"no_server_from_variable",
-         {"prog"},
-         {},
-         {},
-         "lorvrc: cannot connect to " + closed + " (from LORVRC_PORT): Connection refused\n",
-         1,
-         closed.c_str()},
-        {"malformed",
-         {"prog", "tcp://127.0.0.1"},
-         {},
-         {},
-         "lorvrc: \"tcp://127.0.0.1\" is not a network port; give rfc2217://HOST:PORT or "
-         "tcp://HOST:PORT, where HOST is a name, an IPv4 address or an IPv6 address in brackets "
-         "([::1]) and PORT a number from 1 to 65535\n",
-         1},
+        net_row("rfc2217_file", {"prog", server.rfc2217()},
+                {"Cprog\0"s, "Mprog\0"s, "OA\rB\r\0"s, "O"}, ""),
+        net_row("raw_file_and_the_options_it_cannot_use",
+                {"-t", "--dtr=on", "--no-hangup", "prog", raw},
+                {"Tprog\0"s, "Mprog\0"s, "OA\rB\r\0"s, "O"},
+                "lorvrc: " + raw + " is a network port, with no hang-up to keep; --no-hangup is " +
+                    "ignored\nlorvrc: " + raw + " has no modem control lines; --dtr is ignored\n"),
+        net_row("every_byte_from_the_device", {"prog", server.rfc2217()},
+                {"Cprog\0"s, "T" + every_byte + "\0O"s}, every_byte),
+        net_row("timeout", {"--timeout=1", "prog", server.rfc2217()}, {"Cprog\0"s},
+                "lorvrc: no answer from the device on " + server.rfc2217() + " for 1 s\n", 1),
+        net_row("no_server_from_variable", {"prog"}, {},
+                "lorvrc: cannot connect to " + closed + " (from LORVRC_PORT): Connection refused\n",
+                1, closed.c_str()),
+        net_row("malformed", {"prog", "tcp://127.0.0.1"}, {},
+                "lorvrc: \"tcp://127.0.0.1\" is not a network port; give rfc2217://HOST:PORT or "
+                "tcp://HOST:PORT, where HOST is a name, an IPv4 address or an IPv6 address in "
+                "brackets ([::1]) and PORT a number from 1 to 65535\n",
+                1),
     };
     for (const SessionRow& row : rows) {
         EXPECT_EQ(play(row, {DEVICE_PORT, DEVICE_PORT + 2}), expected(row)) << row.what;
@@ -219,47 +207,34 @@ const std::string BAUD_9600 = com_port_answer("\x65\x00\x00\x25\x80"s);
 
 struct ScriptRow {
     const char* what;
-    std::vector<std::string> options;
     std::vector<Step> steps;
     std::string message; // after "lorvrc: "; <port> for the port; empty: the run ends with "O"
-    std::string on_wire; // sent before the start sequence
-    bool stalls = false; // the server reads nothing after its last step
+    std::vector<std::string> options = {};
+    std::string on_wire = {}; // sent before the start sequence
+    bool stalls = false;      // the server reads nothing after its last step
 };
 
+ScriptRow script(const char* what, const std::vector<Step>& steps, const std::string& message,
+                 const std::vector<std::string>& options = {}, const std::string& on_wire = "",
+                 bool stalls = false) {
+    return {what, steps, message, options, on_wire, stalls};
+}
+
 const ScriptRow SCRIPTS[] = {
-    {"refuses_binary",
-     {},
-     {{"", "\xff\xfe\x00"s}},
-     "<port> will not pass 8-bit data unaltered (the "
-     "server refused binary mode)",
-     ""},
-    {"wrong_baud",
-     {},
-     {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_9600}},
-     "<port> set the baud rate to 9600 instead of 38400",
-     ""},
-    {"never_answers",
-     {},
-     {},
-     "<port> does not answer as an RFC 2217 server within 5 s (for a raw TCP "
-     "port use tcp://)",
-     ""},
-    {"never_confirms",
-     {},
-     {{"", AGREE}},
-     "<port> did not confirm the line settings within 5 s",
-     ""},
-    {"dtr_and_rts_requests",
-     {"--dtr=on", "--rts=off"},
-     {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "O"}},
-     "",
-     "\xff\xfa\x2c\x05\x08\xff\xf0\xff\xfa\x2c\x05\x0c\xff\xf0"s},
-    {"takes_nothing_past_the_timeout",
-     {"--timeout=1"},
-     {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "Mbig\0"s}},
-     "the device on <port> took nothing for 1 s",
-     "",
-     true},
+    script("refuses_binary", {{"", "\xff\xfe\x00"s}},
+           "<port> will not pass 8-bit data unaltered (the server refused binary mode)"),
+    script("wrong_baud", {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_9600}},
+           "<port> set the baud rate to 9600 instead of 38400"),
+    script("never_answers", {},
+           "<port> does not answer as an RFC 2217 server within 5 s (for a raw TCP port use "
+           "tcp://)"),
+    script("never_confirms", {{"", AGREE}}, "<port> did not confirm the line settings within 5 s"),
+    script("dtr_and_rts_requests",
+           {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "O"}}, "",
+           {"--dtr=on", "--rts=off"}, "\xff\xfa\x2c\x05\x08\xff\xf0\xff\xfa\x2c\x05\x0c\xff\xf0"s),
+    script("takes_nothing_past_the_timeout",
+           {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "Mbig\0"s}},
+           "the device on <port> took nothing for 1 s", {"--timeout=1"}, "", true),
 };
 
 TEST(ScriptedServer, WhatSer2netCannotShow) {
