@@ -4,7 +4,6 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 #include "pty_device.h"
@@ -60,17 +59,6 @@ int free_port() {
 
 std::string local_url(const char* scheme, int port) {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
-}
-
-bool wait_until(const std::function<bool()>& done, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return true;
 }
 
 bool Ser2net::start() {

@@ -6,11 +6,11 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "device_session.h"
+#include "timing.h"
 #include "tool_process.h"
 
 namespace testing_support {
@@ -24,9 +24,6 @@ int free_port();
 
 // "<scheme>://127.0.0.1:<port>".
 std::string local_url(const char* scheme, int port);
-
-// Calls done() every 10 ms until it holds; false when `timeout` passed first.
-bool wait_until(const std::function<bool()>& done, milliseconds timeout);
 
 class Ser2net {
   public:

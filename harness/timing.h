@@ -2,6 +2,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 namespace testing_support {
 
@@ -13,5 +15,17 @@ constexpr std::chrono::milliseconds DEADLINE(3000);
 // has nothing more to send: long enough for one that wrongly goes on to
 // have done so.
 constexpr std::chrono::milliseconds QUIET(100);
+
+// Calls done() every 10 ms until it holds; false when `timeout` passed first.
+inline bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 } // namespace testing_support
