@@ -37,6 +37,18 @@ void plant(const std::string& path, const std::string& bytes) {
                              : static_cast<void>(std::ofstream(made) << bytes << '\n');
 }
 
+void make_tty(const std::string& name, const std::string& above, const std::string& device,
+              const std::string& driver, const std::vector<std::string>& attributes) {
+    const char* const USB[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+    plant("sys/class/tty/" + name + "/device", "-> ../../../devices/" + above + "/" + device);
+    plant("sys/devices/" + above + "/" + device + "/driver", "-> " + driver);
+    for (std::size_t i = 0; i < attributes.size(); ++i) {
+        plant(attributes.size() == 1 ? "sys/class/tty/" + name + "/type"
+                                     : "sys/devices/" + above + "/" + USB[i],
+              attributes[i]);
+    }
+}
+
 DeviceSession::DeviceSession(const std::vector<std::string>& args, int port,
                              const std::string& directory) {
     device.link_as_port(port);

@@ -31,6 +31,13 @@ class TempDir {
 // feed, or with "-> target" a link to target (one already there stays).
 void plant(const std::string& path, const std::string& bytes);
 
+// A tty as the kernel shows it below test_root()'s sys/: its class entry,
+// its device (`above` / `device`) with that device's driver, and its UART
+// type or the attributes of the USB device `above` it (ids, then the
+// strings it has).
+void make_tty(const std::string& name, const std::string& above, const std::string& device,
+              const std::string& driver, const std::vector<std::string>& attributes);
+
 struct DeviceSession {
     // Links `port` to a new pty, starts the tool with `args` in `directory`
     // and reads the start sequence (through its 0 byte) into start_sequence.

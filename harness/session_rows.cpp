@@ -59,14 +59,10 @@ SessionOutcome play(const SessionRow& row, Ports ports) {
     for (const std::string& arg : row.args) {
         args.push_back(with_pty(arg, device));
     }
-    if (row.port_variable != nullptr) {
-        setenv("LORVRC_PORT", with_pty(row.port_variable, device).c_str(), 1);
-    }
     for (const auto& [name, value] : row.environment) {
         setenv(name.c_str(), value.c_str(), 1);
     }
     ToolProcess tool(tool_under_test(), args, dir.path());
-    unsetenv("LORVRC_PORT");
     for (const auto& variable : row.environment) {
         unsetenv(variable.first.c_str());
     }

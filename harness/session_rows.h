@@ -14,7 +14,9 @@ namespace testing_support {
 
 struct SessionRow {
     const char* what;
-    std::vector<std::string> args; // the port: 1, unless the last argument names another
+    // The port: 1, unless the last argument names another; "<pty>" stands
+    // for the pseudo-terminal's own path.
+    std::vector<std::string> args;
     // Files made in a fresh directory: name and bytes. Bytes "<fifo>" make
     // a FIFO, "<dir>" a directory, "-> target" a symbolic link.
     std::vector<std::pair<std::string, std::string>> files;
@@ -25,9 +27,6 @@ struct SessionRow {
     // or a numbered port linked to it.
     std::string stderr_text;
     int status = 0;
-    // LORVRC_PORT for the tool; unset when null. In it and in `args`,
-    // "<pty>" stands for the pseudo-terminal's own path.
-    const char* port_variable = nullptr;
     std::string stdout_text = {}; // "<root>": the test tree's root, here and in stderr_text
     std::vector<std::pair<std::string, std::string>> environment = {}; // set for the tool alone
 };

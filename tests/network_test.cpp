@@ -42,8 +42,10 @@ const auto* const needs_ser2net = testing::AddGlobalTestEnvironment(new NeedsSer
 // ser2net's devices.
 SessionRow net_row(const char* what, const std::vector<std::string>& args,
                    const std::vector<std::string>& talk, const std::string& stderr_text,
-                   int status = 0, const char* variable = nullptr) {
-    return {what, args, {{"prog.bas", "A\nB"}}, talk, stderr_text, status, variable};
+                   int status = 0, const std::string& port_variable = "") {
+    SessionRow made{what, args, {{"prog.bas", "A\nB"}}, talk, stderr_text, status};
+    made.environment = {{"LORVRC_PORT", port_variable}}; // empty: as if unset
+    return made;
 }
 
 // Whole sessions over ser2net, one row per form and fault.
@@ -67,7 +69,7 @@ TEST(Ser2net, Sessions) {
                 "lorvrc: no answer from the device on " + server.rfc2217() + " for 1 s\n", 1),
         net_row("no_server_from_variable", {"prog"}, {},
                 "lorvrc: cannot connect to " + closed + " (from LORVRC_PORT): Connection refused\n",
-                1, closed.c_str()),
+                1, closed),
         net_row("malformed", {"prog", "tcp://127.0.0.1"}, {},
                 "lorvrc: \"tcp://127.0.0.1\" is not a network port; give rfc2217://HOST:PORT or "
                 "tcp://HOST:PORT, where HOST is a name, an IPv4 address or an IPv6 address in "

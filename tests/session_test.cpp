@@ -91,21 +91,6 @@ TEST(Options, HelpAndVersionGoToStandardOutputAndOpenNothing) {
     }
 }
 
-// A tty as the kernel shows it: its class entry, its device (`above` /
-// `device`) with that device's driver, and its UART type or the attributes
-// of the USB device `above` it (ids, then the strings it has).
-void make_tty(const std::string& name, const std::string& above, const std::string& device,
-              const std::string& driver, const std::vector<std::string>& attributes) {
-    const char* const USB[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-    plant("sys/class/tty/" + name + "/device", "-> ../../../devices/" + above + "/" + device);
-    plant("sys/devices/" + above + "/" + device + "/driver", "-> " + driver);
-    for (std::size_t i = 0; i < attributes.size(); ++i) {
-        plant(attributes.size() == 1 ? "sys/class/tty/" + name + "/type"
-                                     : "sys/devices/" + above + "/" + USB[i],
-              attributes[i]);
-    }
-}
-
 class PortList : public testing::Test {
     void SetUp() override { TearDown(); }
     void TearDown() override {
