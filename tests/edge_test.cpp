@@ -12,6 +12,7 @@
 
 #include "device_session.h"
 #include "pty_device.h"
+#include "session_rows.h"
 #include "timing.h"
 #include "tool_process.h"
 
@@ -20,17 +21,6 @@ using std::string_literals::operator""s;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Ran {
-    std::optional<int> status;
-    std::string stderr_text, stdout_text;
-};
-
-Ran run(const std::vector<std::string>& args) {
-    ToolProcess tool(tool_under_test(), args);
-    const std::optional<int> status = tool.wait(DEADLINE);
-    return {status, tool.stderr_text(), tool.stdout_text()};
-}
 
 class Console : public testing::Test {
     void SetUp() override { TearDown(); }
@@ -46,18 +36,18 @@ TEST_F(Console, IsMarkedNeverSuggestedAndWarnedOfOnce) {
     plant("sys/class/tty/ttyS2/dev",
           std::to_string(major(pty.st_rdev)) + ":" + std::to_string(minor(pty.st_rdev)));
     make_tty("ttyS2", "platform", "serial8250", "serial8250", {"4"}); // a 16550A
-    const std::string missing = test_root() + "/dev/ttyUSB5";
+    const SessionRow missing = {"missing", {"prog", test_root() + "/dev/ttyUSB5"}, {}, {}, ""};
     const std::string cannot_open =
-        "lorvrc: cannot open " + missing + ": No such file or directory (";
-    EXPECT_EQ(run({"prog", missing}).stderr_text,
+        "lorvrc: cannot open <root>/dev/ttyUSB5: No such file or directory (";
+    EXPECT_EQ(play(missing).stderr_text,
               cannot_open + "lorvrc --list shows the ports there are)\n");
     make_tty("ttyS3", "platform", "serial8250", "serial8250", {"4"});
-    EXPECT_EQ(run({"--list"}).stdout_text, test_root() +
-                                               "/dev/ttyS2  serial8250  16550A  console\n" +
-                                               test_root() + "/dev/ttyS3  serial8250  16550A\n");
-    EXPECT_EQ(run({"prog", missing}).stderr_text,
-              cannot_open + "ports with hardware here: " + test_root() +
-                  "/dev/ttyS3, 16550A; use it with: lorvrc prog ttyS3)\n");
+    EXPECT_EQ(
+        play({"list", {"--list"}, {}, {}, ""}).stdout_text,
+        "<root>/dev/ttyS2  serial8250  16550A  console\n<root>/dev/ttyS3  serial8250  16550A\n");
+    EXPECT_EQ(play(missing).stderr_text,
+              cannot_open + "ports with hardware here: <root>/dev/ttyS3, 16550A; use it with: "
+                            "lorvrc prog ttyS3)\n");
     // The run goes on; the warning comes first.
     ToolProcess tool(tool_under_test(), {"--dtr=on", "prog", device.slave_path()});
     EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
@@ -77,11 +67,15 @@ TEST(PtyMaster, IsRefusedAsNoSerialPort) {
     const std::string held =
         "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(device.master());
     for (const std::string& port : {"/dev/ptmx"s, held}) {
-        const Ran ran = run({"--timeout=1", "prog", port});
-        EXPECT_EQ(ran.status, 1) << port;
-        EXPECT_EQ(ran.stderr_text, "lorvrc: " + port +
-                                       " is the master side of a pseudo-terminal, not a serial "
-                                       "port; give its other side, /dev/pts/N\n");
+        const SessionRow row = {"",
+                                {"--timeout=1", "prog", port},
+                                {},
+                                {},
+                                "lorvrc: " + port +
+                                    " is the master side of a pseudo-terminal, not a serial "
+                                    "port; give its other side, /dev/pts/N\n",
+                                1};
+        EXPECT_EQ(play(row), expected(row)) << port;
     }
 }
 
