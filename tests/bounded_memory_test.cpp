@@ -18,11 +18,6 @@ constexpr int PORT = 10;
 constexpr milliseconds REPLY_TIME(5000);
 constexpr long PEAK_RSS_LIMIT_KIB = 8 * 1024;
 
-std::size_t size_from_environment(const char* name, std::size_t fallback) {
-    const char* text = std::getenv(name);
-    return text != nullptr ? std::stoull(text) : fallback;
-}
-
 // Bytes of a flood: letters in a cycle, no 0 byte and no comma.
 std::string flood(std::size_t count) {
     std::string bytes(count, '\0');
@@ -33,7 +28,8 @@ std::string flood(std::size_t count) {
 }
 
 TEST(BoundedMemory, FloodsAreCut) {
-    const std::size_t count = size_from_environment("LORVRC_FLOOD_BYTES", 300'000);
+    const char* bytes = std::getenv("LORVRC_FLOOD_BYTES");
+    const std::size_t count = bytes != nullptr ? std::stoull(bytes) : 300'000;
     const std::size_t report_keep = 64 * 1024;
     TempDir dir;
     DeviceSession session({"prog", std::to_string(PORT)}, PORT, dir.path());

@@ -63,9 +63,7 @@ check "$ports" lorvrc --timeout 5 -- alpha ""
 check "" lorvrc --list ""
 check "" lorvrc -h ""
 check "--verbose,--version" lorvrc --ver
-check "$all,alpha,beta,two words" lorvrc -t ""
 check "$ports" lorvrc alpha ""
-check "$ports" lorvrc -t alpha ""
 check "$ports" lorvrc alpha ignored ""
 check "" lorvrc alpha 99
 check "/dev/ttyUSB0" lorvrc alpha "/dev/ttyU"

@@ -4,6 +4,7 @@
 
 #include "host_paths.h"
 #include "links.h"
+#include "network_address.h"
 #include "port_choice.h"
 #include "port_lock.h"
 #include "serial.h"
@@ -39,7 +40,10 @@ TEST(PortChoice, FollowsTheOneGrammar) {
         // Once any text without digits meant port 0, often the console.
         {"-t", ARG, -1, "", "\"-t\"" + NOT_A_PORT},
         {"abc", ENV, -1, "", "\"abc\"" + env + NOT_A_PORT},
-        {"", ARG, -1, "", "\"\"" + NOT_A_PORT}};
+        {"", ARG, -1, "", "\"\"" + NOT_A_PORT},
+        {"rfc2217://h:1", ARG, 0, "rfc2217://h:1", "rfc2217://h:1"},
+        {"tcp://127.0.0.1", ENV, -1, "",
+         "\"tcp://127.0.0.1\"" + env + " is not a network port; give " + NETWORK_PORT_FORMS}};
     for (const auto& [text, source, slot, path, shown] : rows) {
         const Result<PortChoice> chosen = choose_port(text, source);
         EXPECT_EQ(chosen ? std::tuple(chosen->slot, chosen->path, chosen->shown)
