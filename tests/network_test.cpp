@@ -143,12 +143,10 @@ std::string serve_script(int listener, const std::vector<Step>& steps, bool stal
              ++step) {
             send(fd, steps[step].reply.data(), steps[step].reply.size(), MSG_NOSIGNAL);
         }
-        if (stalls && step == steps.size()) {
-            if (finished) {
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-            continue;
+        for (; stalls && step == steps.size() && !finished; std::this_thread::sleep_for(20ms)) {
+        }
+        if (stalls && finished) {
+            break;
         }
         pollfd ready{fd, POLLIN, 0};
         const ssize_t got = poll(&ready, 1, 100) > 0 ? recv(fd, chunk, sizeof chunk, 0) : -1;
@@ -204,13 +202,11 @@ const ScriptRow SCRIPTS[] = {
 
 TEST(ScriptedServer, WhatSer2netCannotShow) {
     TempDir dir; // a file more than the socket buffers on both sides hold
-    dir.write_file("big.bas", [] {
-        std::string lines;
-        for (int i = 0; i < 100000; ++i) {
-            lines += std::string(99, 'A') + '\n';
-        }
-        return lines;
-    }());
+    std::string big(10'000'000, 'A');
+    for (std::size_t at = 99; at < big.size(); at += 100) {
+        big[at] = '\n';
+    }
+    dir.write_file("big.bas", big);
     for (const ScriptRow& row : SCRIPTS) {
         int port = 0;
         const int listener = listen_on_free_port(port);
@@ -225,10 +221,7 @@ TEST(ScriptedServer, WhatSer2netCannotShow) {
         finished = true;
         server.join();
         close(listener);
-        std::string message = row.message;
-        if (const auto at = message.find("<port>"); at != std::string::npos) {
-            message.replace(at, 6, local_url("rfc2217", port));
-        }
+        const std::string message = replaced(row.message, "<port>", local_url("rfc2217", port));
         EXPECT_EQ(tool.stderr_text(), message.empty() ? "" : "lorvrc: " + message + "\n")
             << row.what;
         EXPECT_EQ(status, row.message.empty() ? 0 : 1) << row.what;
