@@ -10,20 +10,14 @@
 
 namespace testing_support {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-} // namespace
-
-std::string test_port_dir() { return LORVRC_TEST_PORT_DIR; }
 
 std::string test_root() { return LORVRC_TEST_ROOT; }
 
-std::string port_path(int port) { return test_port_dir() + "/ttyS" + std::to_string(port); }
+std::string port_path(int port) { return LORVRC_TEST_PORT_DIR "/ttyS" + std::to_string(port); }
 
 bool link_port(int port, const std::string& target) {
-    mkdir(test_port_dir().c_str(), 0755);
+    mkdir(LORVRC_TEST_PORT_DIR, 0755);
     unlink(port_path(port).c_str());
     return target.empty() || symlink(target.c_str(), port_path(port).c_str()) == 0;
 }

@@ -11,9 +11,6 @@ namespace testing_support {
 
 using std::chrono::milliseconds;
 
-// Directory where port links live in the test build ("<dir>/ttyS<N>").
-std::string test_port_dir();
-
 // Root of the test build's own /dev, /sys and /run/lock: "<root>/dev",
 // "<root>/sys", "<root>/run/lock". Tests make what they need below it.
 std::string test_root();
@@ -36,7 +33,7 @@ class PtyDevice {
     int master() const { return master_; }
     const std::string& slave_path() const { return slave_path_; }
 
-    // Makes "<test_port_dir()>/ttyS<port>" point at this pty's slave. The
+    // Makes port_path(port) point at this pty's slave. The
     // link goes with the device: a stale one would point at whatever
     // terminal gets this pty's number next.
     void link_as_port(int port);

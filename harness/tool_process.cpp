@@ -8,9 +8,9 @@
 
 namespace testing_support {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
+
+namespace {
 
 // Points the child's descriptor 2 at the capture file, or at a pipe whose
 // reader is gone before the first write.

@@ -22,7 +22,7 @@ constexpr bool UNDER_SANITIZERS = true;
 constexpr bool UNDER_SANITIZERS = false;
 #endif
 
-// Path of the tool built to open its ports in test_port_dir() (defined
+// Path of the tool built to open its ports in port_path()s (defined
 // in device_session.cpp, with the session support that needs the test
 // build, not in the part the demo links).
 std::string tool_under_test();
