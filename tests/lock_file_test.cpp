@@ -33,11 +33,10 @@ const std::string BEING_WRITTEN = "its lock file <lock> is being written";
 const std::string HELD_BY_US = "process <pid> holds the lock file <lock>";
 
 const LockRow ROWS[] = {
-    // Another program between creating its lock file and writing its pid.
-    {"empty_and_new", "", 0, BEING_WRITTEN},
+    // Another program between creating its lock file and writing its pid
+    // (no pid read: an empty file is as one of junk).
     {"no_pid_and_new", "junk\n", 1, BEING_WRITTEN},
     {"empty_and_old", "", 60, ""},
-    {"no_pid_and_old", "junk\n", 60, ""},
     {"binary_live", binary(getpid()), 60, HELD_BY_US},
     {"binary_gone", binary(4'000'000), 0, ""}, // above any pid_max
     // Four bytes of text are text: pid 1 lives.
