@@ -82,7 +82,6 @@ const Row ROWS[] = {
     {{"prog"}, "C prog @1 (default)"},
     {{"-t", "prog", "0"}, "T prog @0"},
     {{"--trace", "-t", "prog"}, "T prog @1 (default)"},
-    {{"-tv", "prog"}, "T prog @1 (default) -v"},
     {{"-vt", "--verb", "prog"}, "T prog @1 (default) -v"},
     {{"-I", "a", "-Ib", "-I", "", "-tIc", "prog"}, "T prog @1 (default) -Ia -Ib -Ic"},
     {{"-Ia", "prog"}, "C prog @1 (default) -Ia -Ic -Id", {{"LORVRC_PATH", ":c::d"}}},

@@ -87,13 +87,11 @@ TEST(Stalled, DeviceThatTakesNothingEndsTheRun) {
     for (int i = 0; i < 20000; ++i, lines += "10 PRINT \"x\"\n") {
     }
     dir.write_file("big.bas", lines); // far more than a pty's buffers hold
-    PtyDevice device;
-    ToolProcess tool(tool_under_test(), {"--timeout=1", "prog", device.slave_path()}, dir.path());
-    EXPECT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
-    device.send("Mbig\0"s);
-    EXPECT_EQ(tool.wait(DEADLINE), 1);
-    EXPECT_EQ(tool.stderr_text(),
-              "lorvrc: the device on " + device.slave_path() + " took nothing for 1 s\n");
+    DeviceSession session({"--timeout=1", "prog"}, 1, dir.path());
+    session.device.send("Mbig\0"s);
+    EXPECT_EQ(session.tool->wait(DEADLINE), 1);
+    EXPECT_EQ(session.tool->stderr_text(),
+              "lorvrc: the device on " + port_path(1) + " took nothing for 1 s\n");
 }
 
 // A node we may not open, just made (or changed): --wait waits for udev

@@ -366,11 +366,9 @@ TEST(UnusableStderr, DeviceIsServedExactlyAndTextWhole) {
         device.send("E" + report + "\0"s);
         // Once the pipe is full the tool is inside the one write of the
         // report, which the pipe cannot take whole.
-        const auto until = std::chrono::steady_clock::now() + DEADLINE;
-        for (int queued = 0; piped && queued < 4096 && std::chrono::steady_clock::now() < until;
-             usleep(1000)) {
-            ioctl(ends[0], FIONREAD, &queued);
-        }
+        int queued = 0;
+        wait_until([&] { return !piped || (ioctl(ends[0], FIONREAD, &queued), queued >= 4096); },
+                   DEADLINE);
         siginfo_t stopped{};
         if (piped && flags == 0 && kill(tool.pid(), SIGSTOP) == 0) {
             waitid(P_PID, static_cast<id_t>(tool.pid()), &stopped, WSTOPPED | WEXITED | WNOWAIT);
