@@ -174,16 +174,17 @@ const std::vector<SessionRow> ROWS = {
         "was sent\nlorvrc: x.bas: not found; X.Bas, X.bas and x.BAS differ from it only in case, "
         "so none was sent\n"),
     // The exact name in the current directory, the -I ones, LORVRC_PATH's;
-    // then the case rule in that order; -v tells each; the report names
+    // then the case rule in that order; -v tells each (the piece after a
+    // final line feed is sent, but is no line); the report names
     // the file served.
     with(row("search_path",
-             {"one.inc",    "cwd", "a/one.inc",   "a1",   "a/two.inc",   "a2", "a/FOUR.inc", "a4",
-              "b/two.inc",  "b2",  "b/three.inc", "b3",   "c/three.inc", "c3", "c/four.inc", "c4",
+             {"one.inc",    "cwd", "a/one.inc",   "a1",   "a/two.inc",   "a2\n", "a/FOUR.inc", "a4",
+              "b/two.inc",  "b2",  "b/three.inc", "b3",   "c/three.inc", "c3",   "c/four.inc", "c4",
               "c/FIVE.inc", "c5",  "dir.inc",     "<dir>"},
-             {START, "Ione\0"s, "Ocwd\r\0"s, "Itwo\0"s, "Oa2\r\0"s, "Ithree\0"s, "Ob3\r\0"s,
+             {START, "Ione\0"s, "Ocwd\r\0"s, "Itwo\0"s, "Oa2\r\r\0"s, "Ithree\0"s, "Ob3\r\0"s,
               "Ifour\0"s, "Oc4\r\0"s, "Isix\0Idir\0"s, "EE", "Ifive\0"s, "Oc5\r\0"s, "E9,boom\0"s},
              "lorvrc: one.inc: sent 1 line (4 bytes) from <dir>/one.inc\n"
-             "lorvrc: two.inc: sent 1 line (3 bytes) from <dir>/a/two.inc\n"
+             "lorvrc: two.inc: sent 1 line (4 bytes) from <dir>/a/two.inc\n"
              "lorvrc: three.inc: sent 1 line (3 bytes) from <dir>/b/three.inc\n"
              "lorvrc: four.inc: sent 1 line (3 bytes) from <dir>/c/four.inc\n"
              "lorvrc: six.inc: not found in <dir>, <dir>/a, <dir>/b, <dir>/c\n"

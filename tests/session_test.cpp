@@ -184,6 +184,7 @@ TEST(Line, IsSetUpHeldAndReleasedAtEveryEnd) {
         ASSERT_EQ(device.receive_through_zero(DEADLINE), "Cprog\0"s);
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(file_text(lock_file), lock_text(tool.pid()));
+        EXPECT_EQ(fs::status(lock_file).permissions(), fs::perms(0644)); // all may read it
         // The master reads the slave's settings, for any user. The serial
         // module's own tests check the rest of what it sets.
         ASSERT_EQ(tcgetattr(device.master(), &line), 0);
@@ -314,6 +315,10 @@ TEST(LockFile, IsNeverLostToARaceNorTakenFromAnother) {
         const int winner = lock_text(tools[1]->pid()) == held ? 1 : 0;
         EXPECT_EQ(held, lock_text(tools[winner]->pid())) << round;
         EXPECT_EQ(tools[1 - winner]->wait(DEADLINE), 1);
+        EXPECT_EQ(tools[1 - winner]->stderr_text(),
+                  "lorvrc: " + device.slave_path() + IN_USE + " (process " +
+                      std::to_string(tools[winner]->pid()) + " holds the lock file " + lock_file +
+                      ")\n");
         EXPECT_EQ(file_text(lock_file), held) << round;
         if (round == 0) { // replaced by another program while we run
             std::ofstream(lock_file) << lock_text(getpid());

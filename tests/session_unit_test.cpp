@@ -20,6 +20,7 @@ const std::tuple<std::string, std::string, char32_t> CP1252[] = {
      "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x92\x93\x94\x95\x96\x97\x98\x99"
      "\x9A\x9B\x9C\x9E\x9F\xA0\xFF",
      0},
+    {"\u00E9\x7F", "\xE9\x7F", 0}, // DEL is ASCII
     // One blank a character, the first named.
     {"a\u4E2D\u0100\U0001D11E", "a   ", 0x4E2D},
     {"\U0001D11E\u00E9", " \xE9", 0x1D11E},
