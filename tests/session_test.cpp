@@ -223,12 +223,14 @@ TEST(Patience, TimeoutCountsOnlySilenceAndTheNoticeIsForATerminal) {
     PtyDevice silent, spoke, logged, terminal, talking;
     std::vector<std::unique_ptr<ToolProcess>> tools;
     // `spoke` falls silent first: a notice it wrongly had would come first.
+    auto silent_since = std::chrono::steady_clock::now();
     for (const PtyDevice* device : {&spoke, &silent, &logged}) {
         const std::string to = device == &logged ? "" : " 2>" + terminal.slave_path();
         tools.push_back(std::make_unique<ToolProcess>(
             "/bin/sh", std::vector<std::string>{"-c", "exec \"$0\" prog \"$1\"" + to,
                                                 tool_under_test(), device->slave_path()}));
         ASSERT_EQ(device->receive_through_zero(DEADLINE), "Cprog\0"s);
+        silent_since = device == &silent ? std::chrono::steady_clock::now() : silent_since;
         if (device == &spoke) {
             spoke.send("T.\0"s);
             ASSERT_EQ(terminal.receive(1, DEADLINE), ".");
@@ -236,6 +238,8 @@ TEST(Patience, TimeoutCountsOnlySilenceAndTheNoticeIsForATerminal) {
     }
     const std::string notice = "lorvrc: nothing from the device on " + silent.slave_path() +
                                " yet; still waiting (Ctrl-C to stop)\r\n";
+    const auto early = silent_since + milliseconds(2500) - std::chrono::steady_clock::now();
+    EXPECT_EQ(terminal.receive(1, std::chrono::duration_cast<milliseconds>(early)), ""); // not yet
     EXPECT_EQ(terminal.receive(notice.size(), milliseconds(3000) + DEADLINE), notice);
     // Then a run whose device sends a byte every 0.6 s, 3.6 s in all, under
     // --timeout=1; meanwhile the notice has had time to come again.
