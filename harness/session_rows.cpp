@@ -28,10 +28,6 @@ void make_file(const TempDir& dir, const std::string& name, const std::string& b
     }
 }
 
-std::string with_pty(const std::string& text, const PtyDevice& device) {
-    return text == "<pty>" ? device.slave_path() : text;
-}
-
 } // namespace
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -55,14 +51,10 @@ SessionOutcome play(const SessionRow& row, Ports ports) {
     for (int port = ports.first; port < ports.end; ++port) {
         device.link_as_port(port);
     }
-    std::vector<std::string> args;
-    for (const std::string& arg : row.args) {
-        args.push_back(with_pty(arg, device));
-    }
     for (const auto& [name, value] : row.environment) {
         setenv(name.c_str(), value.c_str(), 1);
     }
-    ToolProcess tool(tool_under_test(), args, dir.path());
+    ToolProcess tool(tool_under_test(), row.args, dir.path());
     for (const auto& variable : row.environment) {
         unsetenv(variable.first.c_str());
     }

@@ -14,9 +14,7 @@ namespace testing_support {
 
 struct SessionRow {
     const char* what;
-    // The port: 1, unless the last argument names another; "<pty>" stands
-    // for the pseudo-terminal's own path.
-    std::vector<std::string> args;
+    std::vector<std::string> args; // the port: 1, unless the last argument names another
     // Files made in a fresh directory: name and bytes. Bytes "<fifo>" make
     // a FIFO, "<dir>" a directory, "-> target" a symbolic link.
     std::vector<std::pair<std::string, std::string>> files;
