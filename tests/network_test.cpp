@@ -197,7 +197,8 @@ const ScriptRow SCRIPTS[] = {
            {"--dtr=on", "--rts=off"}, "\xff\xfa\x2c\x05\x08\xff\xf0\xff\xfa\x2c\x05\x0c\xff\xf0"s),
     script("takes_nothing_past_the_timeout",
            {{"", AGREE}, {STOP_SIZE_SENT, ANSWERS + BAUD_38400}, {"prog\0"s, "Mbig\0"s}},
-           "the device on <port> took nothing for 1 s", {"--timeout=1"}, "", true),
+           "the device on <port> took nothing for 1 s", {"--timeout=1"},
+           "\xff\xfa\x2c\x0c\x02\xff\xf0\xff\xfa\x2c\x0c\x01\xff\xf0"s, true), // the purges
 };
 
 TEST(ScriptedServer, WhatSer2netCannotShow) {
