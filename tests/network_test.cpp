@@ -77,7 +77,7 @@ TEST(Ser2net, Sessions) {
 }
 
 // One device through ser2net's life: a run that waits for the server to
-// start; the line as ser2net set it, and a banner sent during --boot-wait
+// start (ten refused tries); the line as ser2net set it, and a banner sent during --boot-wait
 // dropped (read as commands, its "E" would end the run with status 1); a
 // second run turned away in the server's own words, a third that waits
 // its turn; and the server stopped in the third's session, which ends at
@@ -87,8 +87,12 @@ TEST(Ser2net, OneDeviceFromStartToStop) {
     PtyDevice device;
     device.link_as_port(DEVICE_PORT);
     const std::string url = server.rfc2217(), waiting_for = "lorvrc: waiting for " + url;
-    ToolProcess first(tool_under_test(), {"--wait=10", "--boot-wait=1500", "prog", url});
+    // Room for few descriptors: each refused try must close its socket.
+    ToolProcess first("/bin/sh",
+                      {"-c", "ulimit -n 12; exec \"$0\" --wait=10 --boot-wait=1500 prog \"$1\"",
+                       tool_under_test(), url});
     ASSERT_TRUE(first.wait_for_stderr("\n", DEADLINE));
+    std::this_thread::sleep_for(2500ms); // ten tries
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(wait_until(
         [&device] {
