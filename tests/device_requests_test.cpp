@@ -4,7 +4,6 @@
 // tool on a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>

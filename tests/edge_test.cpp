@@ -4,17 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
 #include "device_session.h"
-#include "pty_device.h"
 #include "session_rows.h"
 #include "timing.h"
-#include "tool_process.h"
 
 using namespace testing_support;
 using std::string_literals::operator""s;
