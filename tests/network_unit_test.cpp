@@ -113,8 +113,11 @@ TEST(TelnetFraming, FollowsTheNegotiation) {
     TelnetFraming framing;
     framing.offer_options();
     EXPECT_EQ(framing.wire_out(), "\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03\xff\xfb\x2c"s);
-    const std::string agreed = "\xff\xfd\x00\xff\xfb\x00\xff\xfd\x2c"s;
-    framing.receive(agreed.data(), agreed.size());
+    // WILL BINARY and DO COM-PORT, then at last DO BINARY: agreed only then.
+    const std::string agreed = "\xff\xfb\x00\xff\xfd\x2c\xff\xfd\x00"s;
+    framing.receive(agreed.data(), 6);
+    EXPECT_FALSE(framing.binary_agreed());
+    framing.receive(agreed.data() + 6, 3);
     EXPECT_TRUE(framing.binary_agreed() && framing.com_port_agreed());
     EXPECT_FALSE(framing.binary_refused()); // a refusal: the scripted server's row
 }
