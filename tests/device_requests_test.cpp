@@ -274,8 +274,6 @@ TEST(ErrorFormats, ShippedMatchersFindEachPartOfTheGnuLines) {
               "sub/b.inc|Bad line 3|");
 }
 
-std::string lost_line() { return "lorvrc: lost the connection on " + port_path(PORT) + "\n"; }
-
 // Cut short, or rewritten in place to the same size (its time set apart,
 // as the clock may not have moved on).
 TEST(DeviceRequests, FileChangedWhileItIsSentIsReported) {
@@ -312,7 +310,8 @@ TEST(DeviceRequests, TextShowsAsItComesAndAHangUpEndsItsLine) {
     ASSERT_TRUE(session.tool->wait_for_stderr(line_start, SHOWS));
     session.device.hang_up();
     EXPECT_EQ(session.tool->wait(milliseconds(2000)), 1);
-    EXPECT_EQ(session.tool->stderr_text(), line_start + "par\n" + lost_line());
+    EXPECT_EQ(session.tool->stderr_text(),
+              line_start + "par\nlorvrc: lost the connection on " + port_path(PORT) + "\n");
 }
 
 // The directory is fetched when the report is printed, however long it is.

@@ -38,7 +38,6 @@ const LockRow ROWS[] = {
     {"no_pid_and_new", "junk\n", 1, BEING_WRITTEN},
     {"empty_and_old", "", 60, ""},
     {"binary_live", binary(getpid()), 60, HELD_BY_US},
-    {"binary_gone", binary(4'000'000), 0, ""}, // above any pid_max
     // Four bytes of text are text: pid 1 lives.
     {"four_bytes_of_text", "  1\n", 60, "process 1 holds the lock file <lock>"},
 };
