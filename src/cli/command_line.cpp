@@ -155,7 +155,7 @@ const Option OPTIONS[] = {
          }
          return read_number(value, "--wait", "seconds", MOST_SECONDS, line.wait_seconds);
      }},
-    {0, "timeout", Takes::value, "SECONDS", "end the run when the device sends nothing for SECONDS",
+    {0, "timeout", Takes::value, "SECONDS", "end the run when nothing moves either way for SECONDS",
      [](CommandLine& line, const char* value) {
          return read_number(value, "--timeout", "seconds", MOST_SECONDS, line.timeout_seconds);
      }},
