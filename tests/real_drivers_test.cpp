@@ -86,10 +86,10 @@ const Row ROWS[] = {
      "38400\n-parenb\ncs8\n-cstopb\nclocal\n-istrip\n-icrnl\n-ixon\n-opost\n-isig\n-icanon\n-iexten\n-echo\n"},
     {"a ttyS port with no UART behind it", "lorvrc prog 3", false, {}, "lorvrc: cannot open "
      "/dev/ttyS3: Input/output error (no serial hardware answers at this port; ports with hardware "
-     "here: /dev/ttyS0, 16550A; /dev/ttyS1, 16550A; /dev/ttyUSB0, QEMU QEMU USB SERIAL; use one "
-     "with: lorvrc prog ttyS0)\n", 1},
+     "here: /dev/ttyS1, 16550A; /dev/ttyUSB0, QEMU QEMU USB SERIAL; use one with: lorvrc prog "
+     "ttyS1)\n", 1}, // ttyS0 is the guest's console: never suggested, marked in the list
     {"--list on the guest's sysfs, with a by-id link made as udev would", "lorvrc --list", false,
-     {}, "", 0, "/dev/ttyS0  serial  16550A\n/dev/ttyS1  serial  16550A\n/dev/ttyUSB0  ftdi_sio  "
+     {}, "", 0, "/dev/ttyS0  serial  16550A  console\n/dev/ttyS1  serial  16550A\n/dev/ttyUSB0  ftdi_sio  "
      "0403:6001  QEMU QEMU USB SERIAL  serial 1-0000:00:03.0-1\n  " + BY_ID + "\n"},
     {"a session on the adapter by its by-id name", "lorvrc prog " + BY_ID, true,
      {{'<', "Cprog\0"s}, {'>', "O"}}, "", 0},

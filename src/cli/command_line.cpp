@@ -25,11 +25,11 @@ Starts <program name> on the device at the serial port and serves it (the
 files it asks for, its trace text and error report) until it ends.
 
 <port> is the last argument, one of
-  a number 0 to 15   /dev/ttyS0 to /dev/ttyS15
-  a device path      /dev/ttyUSB0, /dev/serial/by-id/...
-  a name tty...      ttyUSB0 is /dev/ttyUSB0
-  rfc2217://HOST:PORT  a port served over TCP with RFC 2217 (ser2net)
-  tcp://HOST:PORT    a port served over TCP as raw bytes
+  a number 0 to 15      /dev/ttyS0 to /dev/ttyS15
+  a device path         /dev/ttyUSB0, /dev/serial/by-id/...
+  a name tty...         ttyUSB0 is /dev/ttyUSB0
+  rfc2217://HOST:PORT   a port served over TCP with RFC 2217 (ser2net)
+  tcp://HOST:PORT       a port served over TCP as raw bytes
 without it, the environment variable LORVRC_PORT, else 1.
 
 Options come before the program name; -- ends them (for a name that
@@ -155,7 +155,7 @@ const Option OPTIONS[] = {
          }
          return read_number(value, "--wait", "seconds", MOST_SECONDS, line.wait_seconds);
      }},
-    {0, "timeout", Takes::value, "SECONDS", "end the run when the device sends nothing for SECONDS",
+    {0, "timeout", Takes::value, "SECONDS", "end the run when nothing moves either way for SECONDS",
      [](CommandLine& line, const char* value) {
          return read_number(value, "--timeout", "seconds", MOST_SECONDS, line.timeout_seconds);
      }},
