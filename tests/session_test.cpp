@@ -110,6 +110,7 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
     make_tty("ttyUSB0", "usb1/1-2", "1-2:1.0/ttyUSB0", "ftdi_sio",
              {"0403", "6001", "FTDI", "FT232R USB UART", "A10K3Z5M"});
     make_tty("ttyACM0", "usb1/1-3", "1-3:1.0", "cdc_acm", {"2e8a", "000a", "Raspberry Pi", "Pico"});
+    make_tty("ttyUSB1", "usb1", "1-4:1.0/ttyUSB1", "ftdi_sio", {}); // no ids up to the root
     plant("dev/ttyUSB0", "");
     plant("dev/ttyACM0", "");
     // Relative, as udev makes them; the names are never read for a device.
@@ -125,7 +126,8 @@ TEST_F(PortList, ListsUartsAndUsbAdaptersWithTheirStableNames) {
                       "<root>/dev/ttyUSB0  ftdi_sio  0403:6001  FTDI FT232R USB UART  serial "
                       "A10K3Z5M\n"
                       "  <root>/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z5M-if00-port0\n"
-                      "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n";
+                      "  <root>/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"
+                      "<root>/dev/ttyUSB1  ftdi_sio\n";
     EXPECT_EQ(play(all), expected(all));
     // The default port, not there: the ports that are, and how to use one.
     // A name the shell would split is quoted in the example.
