@@ -9,11 +9,11 @@
 #include "serial.h"
 #include "user_output.h"
 
-std::string ignored_options(const BoardLines& lines) {
-    if (lines.dtr && lines.rts) {
-        return "--dtr and --rts are ignored";
-    }
-    return lines.dtr ? "--dtr is ignored" : "--rts is ignored";
+void warn_no_modem_lines(const PortChoice& port, const BoardLines& lines) {
+    const char* ignored = lines.dtr && lines.rts ? "--dtr and --rts are ignored"
+                          : lines.dtr            ? "--dtr is ignored"
+                                                 : "--rts is ignored";
+    tell_user(port.path + " has no modem control lines; " + ignored);
 }
 
 namespace {
@@ -39,7 +39,7 @@ Result<void> set_board_lines(const PortChoice& port, const BoardLines& lines) {
             return Failure{"cannot set " + std::string(line == MODEM_LINE_DTR ? "DTR" : "RTS") +
                            " on " + port.path + ": " + std::strerror(errno)};
         }
-        tell_user(port.path + " has no modem control lines; " + ignored_options(lines));
+        warn_no_modem_lines(port, lines);
         break;
     }
     return {};

@@ -17,9 +17,10 @@ struct BoardLines {
     int boot_wait_ms = 0;
 };
 
-// Which of the asked modem-line options (at least one) a port without
-// modem lines ignores: "--dtr is ignored", "--dtr and --rts are ignored".
-std::string ignored_options(const BoardLines& lines);
+// The one warning for a port without modem control lines (a
+// pseudo-terminal, raw TCP) asked for --dtr or --rts (at least one): it
+// names the port and the options it ignores; the run goes on.
+void warn_no_modem_lines(const PortChoice& port, const BoardLines& lines);
 
 // On the open port: clears HUPCL when asked, then sets DTR, then RTS. A port
 // with no modem control lines (a pseudo-terminal) gets one warning, naming

@@ -11,7 +11,7 @@ Result<std::unique_ptr<DeviceLine>> take_network_port(const PortChoice& port,
                   " is a network port, with no hang-up to keep; --no-hangup is ignored");
     }
     if (!rfc2217 && (lines.dtr || lines.rts)) {
-        tell_user(port.path + " has no modem control lines; " + ignored_options(lines));
+        warn_no_modem_lines(port, lines);
     }
     const ModemRequests modem = rfc2217 ? ModemRequests{lines.dtr, lines.rts} : ModemRequests{};
     Result<std::unique_ptr<NetworkLine>> line = open_network_line(*port.network, port.shown, modem);
